@@ -1,0 +1,173 @@
+// Owned references, interned names and the small call helpers every module body uses.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+#include <initializer_list>
+#include <utility>
+
+namespace lark {
+
+// Thrown by a helper when a CPython call failed and the error indicator is set.
+// Caught only at the boundary where a callable returns to the interpreter.
+struct PyErrOccurred {};
+
+[[noreturn]] void throw_error();
+
+// Throws when the C API reported an error through a null result or a negative status.
+inline PyObject* check(PyObject* o) {
+    if (!o) throw_error();
+    return o;
+}
+inline int check(int rc) {
+    if (rc < 0) throw_error();
+    return rc;
+}
+
+// An owned (strong) reference. Construction says whether a reference is taken over or added.
+class Ref {
+    PyObject* p_ = nullptr;
+    explicit Ref(PyObject* p) noexcept : p_(p) {}
+
+public:
+    Ref() noexcept = default;
+    // Takes over a new reference; throws PyErrOccurred when it is null.
+    static Ref steal(PyObject* o) { return Ref(check(o)); }
+    // Takes over a reference that may be null without an error set.
+    static Ref steal_nullable(PyObject* o) noexcept { return Ref(o); }
+    // Adds a reference to a borrowed object (null allowed).
+    static Ref borrow(PyObject* o) noexcept {
+        Py_XINCREF(o);
+        return Ref(o);
+    }
+    static Ref none() noexcept { return borrow(Py_None); }
+
+    Ref(const Ref& o) noexcept : p_(o.p_) { Py_XINCREF(p_); }
+    Ref(Ref&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+    Ref& operator=(const Ref& o) noexcept {
+        Ref tmp(o);
+        std::swap(p_, tmp.p_);
+        return *this;
+    }
+    Ref& operator=(Ref&& o) noexcept {
+        std::swap(p_, o.p_);
+        return *this;
+    }
+    ~Ref() { Py_XDECREF(p_); }
+
+    PyObject* get() const noexcept { return p_; }
+    PyObject* release() noexcept { return std::exchange(p_, nullptr); }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+    bool is_none() const noexcept { return p_ == Py_None; }
+    void reset() noexcept { Py_CLEAR(p_); }
+};
+
+// An attribute or method name, interned once when the module loads.
+// Declare at namespace scope: `static const lark::Name s_setRange{"setRange"};`.
+class Name {
+    const char* text_;
+    mutable PyObject* obj_ = nullptr;
+    const Name* next_;
+
+public:
+    explicit Name(const char* text) noexcept;
+    Name(const Name&) = delete;
+    Name& operator=(const Name&) = delete;
+    PyObject* get() const noexcept { return obj_; }
+    const char* text() const noexcept { return text_; }
+    // Interns every Name of this shared library; called once by the module init.
+    static bool intern_all() noexcept;
+};
+
+// An argument for the call helpers: a borrowed object, or a value turned into a new object.
+class CallArg {
+    PyObject* p_;
+    Ref owned_;
+
+public:
+    CallArg(PyObject* o) noexcept : p_(o) {}
+    CallArg(const Ref& r) noexcept : p_(r.get()) {}
+    CallArg(const Name& n) noexcept : p_(n.get()) {}
+    CallArg(bool b) noexcept : p_(b ? Py_True : Py_False) {}
+    CallArg(double d) : owned_(Ref::steal(PyFloat_FromDouble(d))) { p_ = owned_.get(); }
+    CallArg(int v) : owned_(Ref::steal(PyLong_FromLong(v))) { p_ = owned_.get(); }
+    CallArg(long v) : owned_(Ref::steal(PyLong_FromLong(v))) { p_ = owned_.get(); }
+    CallArg(long long v) : owned_(Ref::steal(PyLong_FromLongLong(v))) { p_ = owned_.get(); }
+    CallArg(std::nullptr_t) = delete;
+    PyObject* get() const noexcept { return p_; }
+};
+
+// obj.name
+inline Ref getattr(PyObject* obj, const Name& name) { return Ref::steal(PyObject_GetAttr(obj, name.get())); }
+// obj.name = value
+inline void setattr(PyObject* obj, const Name& name, PyObject* value) {
+    check(PyObject_SetAttr(obj, name.get(), value));
+}
+
+// callable(args...)
+template <class... A>
+Ref call(PyObject* callable, const A&... a) {
+    const CallArg held[sizeof...(A) + 1] = {CallArg(a)..., CallArg(Py_None)};
+    PyObject* stack[sizeof...(A) + 1];
+    for (std::size_t i = 0; i < sizeof...(A); ++i) stack[i + 1] = held[i].get();
+    return Ref::steal(PyObject_Vectorcall(callable, stack + 1, sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+template <class... A>
+Ref call(const Ref& callable, const A&... a) {
+    return call(callable.get(), a...);
+}
+
+// obj.name(args...), without making a bound method.
+template <class... A>
+Ref call_method(PyObject* self, const Name& name, const A&... a) {
+    const CallArg held[sizeof...(A) + 1] = {CallArg(a)..., CallArg(Py_None)};
+    PyObject* stack[sizeof...(A) + 1];
+    stack[0] = self;
+    for (std::size_t i = 0; i < sizeof...(A); ++i) stack[i + 1] = held[i].get();
+    return Ref::steal(PyObject_VectorcallMethod(name.get(), stack, (sizeof...(A) + 1), nullptr));
+}
+template <class... A>
+Ref call_method(const Ref& self, const Name& name, const A&... a) {
+    return call_method(self.get(), name, a...);
+}
+
+// callable(*positional, **{kwnames[i]: values[i]}): `args` holds the positional values
+// followed by the keyword values, `kwnames` is a tuple of the keyword names.
+Ref call_with_keywords(PyObject* callable, PyObject* const* args, std::size_t npositional, PyObject* kwnames);
+
+struct Keyword {
+    const Name& name;
+    CallArg value;
+};
+// callable(positional..., name=value...)
+Ref call_with_keywords(PyObject* callable, std::initializer_list<CallArg> positional,
+                       std::initializer_list<Keyword> keywords);
+inline Ref call_with_keywords(const Ref& callable, std::initializer_list<CallArg> positional,
+                              std::initializer_list<Keyword> keywords) {
+    return call_with_keywords(callable.get(), positional, keywords);
+}
+
+inline bool truth(PyObject* o) { return check(PyObject_IsTrue(o)) != 0; }
+inline bool is_instance(PyObject* o, PyObject* cls) { return check(PyObject_IsInstance(o, cls)) != 0; }
+inline Py_ssize_t length(PyObject* o) {
+    Py_ssize_t n = PyObject_Length(o);
+    if (n < 0) throw_error();
+    return n;
+}
+inline Ref str_of(PyObject* o) { return Ref::steal(PyObject_Str(o)); }
+inline Ref float_of(double d) { return Ref::steal(PyFloat_FromDouble(d)); }
+inline Ref int_of(long long v) { return Ref::steal(PyLong_FromLongLong(v)); }
+inline bool compare(PyObject* a, PyObject* b, int op) { return check(PyObject_RichCompareBool(a, b, op)) != 0; }
+
+// Raises `type` with a formatted message (PyErr_Format) and throws.
+[[noreturn]] void raise_format(PyObject* type, const char* format, ...);
+// Raises `type` with `value` as its only argument and throws.
+[[noreturn]] void raise_value(PyObject* type, PyObject* value);
+
+// Unpacks a two-item value: a tuple or list by its length, anything else by iteration.
+// Too many or too few items raise ValueError with the library's unpacking messages.
+std::pair<Ref, Ref> unpack_pair(PyObject* value);
+
+}  // namespace lark
