@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the extension modules into BUILD_DIR/pkg/larkui for quick iteration without pip.
+# Usage: scripts/dev-build.sh BUILD_DIR [PYTHON]   then   PYTHONPATH=BUILD_DIR/pkg python ...
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:?build directory}
+python=${2:-python3}
+cmake -S "$root" -B "$build" -G Ninja -DPython_EXECUTABLE="$(command -v "$python")" >/dev/null
+ninja -C "$build" >/dev/null
+mkdir -p "$build/pkg/larkui"
+cp "$root"/src/larkui/*.py "$build/pkg/larkui/"
+cp "$build"/*.so "$build/pkg/larkui/"
