@@ -23,13 +23,15 @@ struct FunctionObject {
     PyObject* kwdefaults;   // dict or None
     PyObject* annotations;  // dict
     PyObject* code;         // what signature inspection reads
-    PyObject* tb_code;      // the traceback entry's code object, made on the first error
+    PyObject* tb_frame;     // the traceback entry's frame, made on the first error
     PyObject* varnames;     // tuple of the interned parameter names
     Body body;
     const Param* params;
     int nparams;
     int npositional;     // parameters that can be given positionally
     int min_positional;  // required positional parameters
+    unsigned convert_mask;  // parameters with a truth, float or integer conversion
+    unsigned exact_mask;    // parameters with an exact-type check
     // Defaults by parameter index, already converted as a call would convert them.
     PyObject* default_objs[max_params];
     double default_doubles[max_params];
@@ -42,36 +44,41 @@ namespace {
 PyTypeObject* function_type = nullptr;
 
 // ---- error messages of a bad call, kept off the fast path ----
+// They only set the error: a failed binding returns without a C++ throw, which would cost
+// more than the whole call.
 
-[[noreturn]] __attribute__((noinline, cold)) void raise_count(const FunctionObject* f, bool too_many,
+__attribute__((noinline, cold)) void raise_count(const FunctionObject* f, bool too_many,
                                                               Py_ssize_t given) {
     const bool exact = f->min_positional == f->npositional;
     const char* how = exact ? "exactly" : (too_many ? "at most" : "at least");
     Py_ssize_t expected = (exact || !too_many) ? f->min_positional : f->npositional;
-    raise_format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
                  PyUnicode_AsUTF8(f->name), how, expected, expected == 1 ? "" : "s", given);
 }
 
 enum class KeywordFault { none, not_string, unexpected, duplicate };
 
-[[noreturn]] __attribute__((noinline, cold)) void raise_keyword(const FunctionObject* f, KeywordFault fault,
+__attribute__((noinline, cold)) void raise_keyword(const FunctionObject* f, KeywordFault fault,
                                                                 PyObject* key) {
     const char* name = PyUnicode_AsUTF8(f->name);
     switch (fault) {
         case KeywordFault::not_string:
-            raise_format(PyExc_TypeError, "%.200s() keywords must be strings", name);
+            PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", name);
+            break;
         case KeywordFault::unexpected:
-            raise_format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", name, key);
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", name, key);
+            break;
         default:
-            raise_format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", name, key);
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", name, key);
+            break;
     }
 }
 
-[[noreturn]] __attribute__((noinline, cold)) void raise_missing_keyword(const FunctionObject* f, const Param& p) {
-    raise_format(PyExc_TypeError, "%s() needs keyword-only argument %s", PyUnicode_AsUTF8(f->name), p.name);
+__attribute__((noinline, cold)) void raise_missing_keyword(const FunctionObject* f, const Param& p) {
+    PyErr_Format(PyExc_TypeError, "%s() needs keyword-only argument %s", PyUnicode_AsUTF8(f->name), p.name);
 }
 
-[[noreturn]] __attribute__((noinline, cold)) void raise_bad_type(const Param& p, const char* expected,
+__attribute__((noinline, cold)) void raise_bad_type(const Param& p, const char* expected,
                                                                  PyObject* given, bool subclass) {
     PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", p.name,
                  expected, Py_TYPE(given)->tp_name);
@@ -99,7 +106,6 @@ enum class KeywordFault { none, not_string, unexpected, duplicate };
         }
         saved.restore();
     }
-    throw_error();
 }
 
 }  // namespace
@@ -107,12 +113,16 @@ enum class KeywordFault { none, not_string, unexpected, duplicate };
 // Binds, converts and checks the arguments of one call, in the library's order:
 // positional count, missing required, keyword faults, conversions, exact-type checks.
 struct Binder {
-    static void bind(const FunctionObject* f, PyObject* const* args, std::size_t nargsf, PyObject* kwnames,
+    static bool bind(const FunctionObject* f, PyObject* const* args, std::size_t nargsf, PyObject* kwnames,
                      Args& out) {
         const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
         const int n = f->nparams;
-        if (nargs > f->npositional) raise_count(f, true, nargs);
         PyObject** slots = out.objs_;
+        if (!kwnames && nargs == n && n == f->npositional) {  // the common call: all positional
+            for (int i = 0; i < n; ++i) slots[i] = args[i];
+            return convert_and_check(f, out, 0);
+        }
+        if (nargs > f->npositional) return raise_count(f, true, nargs), false;
         for (int i = 0; i < n; ++i) slots[i] = i < nargs ? args[i] : nullptr;
 
         KeywordFault fault = KeywordFault::none;
@@ -145,27 +155,31 @@ struct Binder {
             if (slots[i]) continue;
             const Param& p = f->params[i];
             if (!p.optional) {
-                if (p.keyword_only) raise_missing_keyword(f, p);
-                raise_count(f, false, i);
+                if (p.keyword_only) return raise_missing_keyword(f, p), false;
+                return raise_count(f, false, i), false;
             }
             defaulted |= 1u << i;
             slots[i] = f->default_objs[i];
             out.doubles_[i] = f->default_doubles[i];
             out.flags_[i] = f->default_flags[i];
         }
-        if (fault != KeywordFault::none) raise_keyword(f, fault, fault_key);
+        if (fault != KeywordFault::none) return raise_keyword(f, fault, fault_key), false;
+        return convert_and_check(f, out, defaulted);
+    }
 
-        for (int i = 0; i < n; ++i) {
-            if (defaulted & (1u << i)) continue;  // defaults were converted once
-            convert(f->params[i], i, out);
-        }
-        for (int i = 0; i < n; ++i) {
+    // All conversions in parameter order, then all exact-type checks in parameter order.
+    // Defaults were converted once, when the function was made, and are skipped.
+    static bool convert_and_check(const FunctionObject* f, Args& out, unsigned defaulted) {
+        for (unsigned todo = f->convert_mask & ~defaulted; todo; todo &= todo - 1)
+            if (!convert(f->params[__builtin_ctz(todo)], __builtin_ctz(todo), out)) return false;
+        for (unsigned todo = f->exact_mask & ~defaulted; todo; todo &= todo - 1) {
+            const int i = __builtin_ctz(todo);
             const Param& p = f->params[i];
-            if (p.conv != Conv::exact || (defaulted & (1u << i))) continue;
-            PyObject* o = slots[i];
+            PyObject* o = out.objs_[i];
             if (Py_IS_TYPE(o, p.exact_type) || (o == Py_None && p.allow_none)) continue;
-            raise_bad_type(p, p.exact_type->tp_name, o, PyObject_TypeCheck(o, p.exact_type));
+            return raise_bad_type(p, p.exact_type->tp_name, o, PyObject_TypeCheck(o, p.exact_type)), false;
         }
+        return true;
     }
 
     static int find_param(const FunctionObject* f, PyObject* key) {
@@ -181,36 +195,41 @@ struct Binder {
     static void convert_default(const Param& p, int i, FunctionObject* f) {
         Args converted;
         converted.objs_[i] = f->default_objs[i];
-        convert(p, i, converted);
+        if (!convert(p, i, converted)) throw_error();
         if (converted.owned_[i]) Py_SETREF(f->default_objs[i], converted.owned_[i].release());
         f->default_doubles[i] = converted.doubles_[i];
         f->default_flags[i] = converted.flags_[i];
     }
 
-    static void convert(const Param& p, int i, Args& out) {
+    static bool convert(const Param& p, int i, Args& out) {
         PyObject* o = out.objs_[i];
         switch (p.conv) {
             case Conv::truth:
-                out.flags_[i] = truth(o);
+                if (int t = PyObject_IsTrue(o); t >= 0)
+                    out.flags_[i] = t;
+                else
+                    return false;
                 break;
             case Conv::floating:
                 if (PyFloat_CheckExact(o)) {
                     out.doubles_[i] = PyFloat_AS_DOUBLE(o);
                 } else {
                     double d = PyFloat_AsDouble(o);
-                    if (d == -1.0 && PyErr_Occurred()) throw_error();
+                    if (d == -1.0 && PyErr_Occurred()) return false;
                     out.doubles_[i] = d;
                 }
                 break;
             case Conv::integer:
                 if (PyLong_CheckExact(o) || (o == Py_None && p.allow_none)) break;
-                if (!PyNumber_Check(o)) raise_bad_type(p, "int", o, false);
-                out.owned_[i] = Ref::steal(PyNumber_Long(o));
+                if (!PyNumber_Check(o)) return raise_bad_type(p, "int", o, false), false;
+                out.owned_[i] = Ref::steal_nullable(PyNumber_Long(o));
+                if (!out.owned_[i]) return false;
                 out.objs_[i] = out.owned_[i].get();
                 break;
             default:
                 break;
         }
+        return true;
     }
 };
 
@@ -222,7 +241,10 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t
     auto* f = reinterpret_cast<FunctionObject*>(self);
     try {
         Args bound;
-        Binder::bind(f, args, nargsf, kwnames, bound);
+        if (!Binder::bind(f, args, nargsf, kwnames, bound)) {
+            add_traceback_entry(f->tb_name, &f->tb_frame);
+            return nullptr;
+        }
         Ref result = f->body(bound);
         return result ? result.release() : Py_NewRef(Py_None);
     } catch (const PyErrOccurred&) {
@@ -231,7 +253,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t
     } catch (...) {
         PyErr_SetString(PyExc_SystemError, "unexpected C++ exception");
     }
-    add_traceback_entry(f->tb_name, &f->tb_code);
+    add_traceback_entry(f->tb_name, &f->tb_frame);
     return nullptr;
 }
 
@@ -246,6 +268,7 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(f->defaults);
     Py_VISIT(f->kwdefaults);
     Py_VISIT(f->annotations);
+    Py_VISIT(f->tb_frame);
     for (int i = 0; i < f->nparams; ++i) Py_VISIT(f->default_objs[i]);
     return 0;
 }
@@ -258,6 +281,7 @@ int function_clear(PyObject* self) {
     Py_CLEAR(f->defaults);
     Py_CLEAR(f->kwdefaults);
     Py_CLEAR(f->annotations);
+    Py_CLEAR(f->tb_frame);
     for (int i = 0; i < f->nparams; ++i) Py_CLEAR(f->default_objs[i]);
     return 0;
 }
@@ -271,7 +295,6 @@ void function_dealloc(PyObject* self) {
     Py_CLEAR(f->name);
     Py_CLEAR(f->qualname);
     Py_CLEAR(f->code);
-    Py_CLEAR(f->tb_code);
     Py_CLEAR(f->varnames);
     type->tp_free(self);
     Py_DECREF(type);
@@ -433,6 +456,9 @@ Ref make_function(const FunctionSpec& spec, std::initializer_list<PyObject*> def
             Ref ann = Ref::steal(PyUnicode_FromString(p.annotation));
             check(PyDict_SetItem(annotations.get(), pname, ann.get()));
         }
+        if (p.conv == Conv::exact) f->exact_mask |= 1u << i;
+        if (p.conv == Conv::truth || p.conv == Conv::floating || p.conv == Conv::integer)
+            f->convert_mask |= 1u << i;
         if (p.keyword_only) {
             ++nkwonly;
         } else {

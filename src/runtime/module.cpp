@@ -206,22 +206,23 @@ void import_as(const char* module, const char* as_name) {
     bind(as_name, imported);
 }
 
-void add_traceback_entry(const char* function_name, PyObject** code_cache) noexcept {
+void add_traceback_entry(const char* function_name, PyObject** frame_cache) noexcept {
     compat::SavedError saved;
     saved.save();
-    PyObject* code = code_cache ? *code_cache : nullptr;
-    if (!code) {
-        code = reinterpret_cast<PyObject*>(PyCode_NewEmpty(file_name, function_name, 1));
-        if (code && code_cache) *code_cache = code;
+    // The entry's frame has no locals and never runs, so one frame per function serves every error.
+    PyObject* frame = frame_cache ? Py_XNewRef(*frame_cache) : nullptr;
+    if (!frame && module_dict) {
+        PyCodeObject* code = PyCode_NewEmpty(file_name, function_name, 1);
+        if (code) {
+            frame = reinterpret_cast<PyObject*>(PyFrame_New(PyThreadState_Get(), code, module_dict, nullptr));
+            Py_DECREF(code);
+        }
+        if (frame && frame_cache) *frame_cache = Py_NewRef(frame);
     }
-    PyFrameObject* frame = nullptr;
-    if (code && module_dict)
-        frame = PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code), module_dict, nullptr);
-    if (code && !code_cache) Py_DECREF(code);
     if (!frame) PyErr_Clear();  // no entry, but the original error stays
     saved.restore();
     if (frame) {
-        PyTraceBack_Here(frame);
+        PyTraceBack_Here(reinterpret_cast<PyFrameObject*>(frame));
         Py_DECREF(frame);
     }
 }

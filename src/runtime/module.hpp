@@ -34,8 +34,8 @@ void from_import(const char* module, std::initializer_list<const char*> names);
 void import_as(const char* module, const char* as_name);
 
 // Adds a traceback entry named `function_name` in the module's file to the pending error.
-// `code_cache` keeps the entry's code object between errors (may be null).
-void add_traceback_entry(const char* function_name, PyObject** code_cache) noexcept;
+// `frame_cache` keeps the entry's frame between errors (may be null).
+void add_traceback_entry(const char* function_name, PyObject** frame_cache) noexcept;
 
 // The module object whose body ran (borrowed).
 PyObject* current_module() noexcept;

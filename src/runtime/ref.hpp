@@ -4,6 +4,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
 #include <cstddef>
 #include <initializer_list>
 #include <utility>
@@ -84,18 +85,23 @@ public:
 // An argument for the call helpers: a borrowed object, or a value turned into a new object.
 class CallArg {
     PyObject* p_;
-    Ref owned_;
+    PyObject* owned_ = nullptr;
+
+    static PyObject* own(PyObject* o) { return check(o); }
 
 public:
     CallArg(PyObject* o) noexcept : p_(o) {}
     CallArg(const Ref& r) noexcept : p_(r.get()) {}
     CallArg(const Name& n) noexcept : p_(n.get()) {}
     CallArg(bool b) noexcept : p_(b ? Py_True : Py_False) {}
-    CallArg(double d) : owned_(Ref::steal(PyFloat_FromDouble(d))) { p_ = owned_.get(); }
-    CallArg(int v) : owned_(Ref::steal(PyLong_FromLong(v))) { p_ = owned_.get(); }
-    CallArg(long v) : owned_(Ref::steal(PyLong_FromLong(v))) { p_ = owned_.get(); }
-    CallArg(long long v) : owned_(Ref::steal(PyLong_FromLongLong(v))) { p_ = owned_.get(); }
+    CallArg(double d) : p_(own(PyFloat_FromDouble(d))) { owned_ = p_; }
+    CallArg(int v) : p_(own(PyLong_FromLong(v))) { owned_ = p_; }
+    CallArg(long v) : p_(own(PyLong_FromLong(v))) { owned_ = p_; }
+    CallArg(long long v) : p_(own(PyLong_FromLongLong(v))) { owned_ = p_; }
     CallArg(std::nullptr_t) = delete;
+    CallArg(const CallArg&) = delete;
+    CallArg& operator=(const CallArg&) = delete;
+    ~CallArg() { Py_XDECREF(owned_); }
     PyObject* get() const noexcept { return p_; }
 };
 
@@ -106,13 +112,22 @@ inline void setattr(PyObject* obj, const Name& name, PyObject* value) {
     check(PyObject_SetAttr(obj, name.get(), value));
 }
 
+// The calls below build their argument array in place, as a temporary: the CallArg
+// temporaries live until the end of the full expression, that is until the call has returned.
+template <std::size_t N>
+Ref call_array(PyObject* callable, std::array<PyObject*, N>&& stack) {
+    // The first slot is free, so the callee may use it (PY_VECTORCALL_ARGUMENTS_OFFSET).
+    return Ref::steal(PyObject_Vectorcall(callable, stack.data() + 1, (N - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+template <std::size_t N>
+Ref call_method_array(const Name& name, std::array<PyObject*, N>&& self_and_args) {
+    return Ref::steal(PyObject_VectorcallMethod(name.get(), self_and_args.data(), N, nullptr));
+}
+
 // callable(args...)
 template <class... A>
 Ref call(PyObject* callable, const A&... a) {
-    const CallArg held[sizeof...(A) + 1] = {CallArg(a)..., CallArg(Py_None)};
-    PyObject* stack[sizeof...(A) + 1];
-    for (std::size_t i = 0; i < sizeof...(A); ++i) stack[i + 1] = held[i].get();
-    return Ref::steal(PyObject_Vectorcall(callable, stack + 1, sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return call_array(callable, std::array<PyObject*, sizeof...(A) + 1>{nullptr, CallArg(a).get()...});
 }
 template <class... A>
 Ref call(const Ref& callable, const A&... a) {
@@ -122,11 +137,7 @@ Ref call(const Ref& callable, const A&... a) {
 // obj.name(args...), without making a bound method.
 template <class... A>
 Ref call_method(PyObject* self, const Name& name, const A&... a) {
-    const CallArg held[sizeof...(A) + 1] = {CallArg(a)..., CallArg(Py_None)};
-    PyObject* stack[sizeof...(A) + 1];
-    stack[0] = self;
-    for (std::size_t i = 0; i < sizeof...(A); ++i) stack[i + 1] = held[i].get();
-    return Ref::steal(PyObject_VectorcallMethod(name.get(), stack, (sizeof...(A) + 1), nullptr));
+    return call_method_array(name, std::array<PyObject*, sizeof...(A) + 1>{self, CallArg(a).get()...});
 }
 template <class... A>
 Ref call_method(const Ref& self, const Name& name, const A&... a) {
