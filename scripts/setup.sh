@@ -22,7 +22,11 @@ if [ ! -x "$venv/bin/python" ]; then
 fi
 pip=("$venv/bin/python" -m pip --disable-pip-version-check -q)
 "${pip[@]}" install --upgrade pip >&2
-"${pip[@]}" install "PySide6-Essentials>=6.5" "PySide6-Addons>=6.5" "numpy>=1.24" "pytest>=7" "mypy>=1.8" >&2
+# PySide6 6.12 drops a reference to None on every void Qt call under Python 3.11 (the
+# interpreter aborts after a few thousand calls); 3.11 keeps to the 6.11 series.
+qt=("PySide6-Essentials>=6.5" "PySide6-Addons>=6.5")
+[ "$version" = 3.11 ] && qt=("PySide6-Essentials>=6.5,<6.12" "PySide6-Addons>=6.5,<6.12")
+"${pip[@]}" install "${qt[@]}" "numpy>=1.24" "pytest>=7" "mypy>=1.8" >&2
 
 # PySide6's offscreen platform needs a few system libraries; install them when missing.
 qt_works() {

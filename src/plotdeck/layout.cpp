@@ -1,9 +1,294 @@
-// Placeholder until this group is written.
+// wrap_hosts_in_scroll, wrap_dynamic_charts_into_tabs: chart hosts in a scrolling grid or in tabs.
+//
+// Lifetimes: in PySide6 a widget detached with setParent(None) is destroyed, children included,
+// as soon as its last Python reference goes. So:
+// - wrap_hosts_in_scroll holds the found hosts and every widget it takes out of the root layout
+//   (the earlier call's scroll area among them) until it returns; the hosts have been moved out
+//   by then. What stays behind in those widgets (an earlier scroll area, an earlier tab widget
+//   and any host this call does not name) is destroyed on return unless the caller still holds
+//   the widget itself.
+// - wrap_dynamic_charts_into_tabs releases each detached widget at once and only looks hosts up
+//   afterwards: an earlier call's tab widget (never handed out) goes away with all of its hosts,
+//   so the hosts returned by an earlier call of either function are built anew, not reused.
 #include "plotdeck.hpp"
+
+#include <vector>
+
 namespace {
-lark::Ref not_yet(const lark::Args&) { lark::raise_format(PyExc_NotImplementedError, "not built yet"); }
+
+using namespace lark;
+
+const Name s_QWidget{"QWidget"}, s_QVBoxLayout{"QVBoxLayout"}, s_QScrollArea{"QScrollArea"},
+    s_QGridLayout{"QGridLayout"}, s_QSizePolicy{"QSizePolicy"}, s_QTabWidget{"QTabWidget"}, s_Qt{"Qt"},
+    s_math{"math"};
+const Name s_findChild{"findChild"}, s_layout{"layout"}, s_setLayout{"setLayout"},
+    s_setContentsMargins{"setContentsMargins"}, s_setSpacing{"setSpacing"}, s_count{"count"}, s_takeAt{"takeAt"},
+    s_widget{"widget"}, s_setParent{"setParent"}, s_setHorizontalScrollBarPolicy{"setHorizontalScrollBarPolicy"},
+    s_setVerticalScrollBarPolicy{"setVerticalScrollBarPolicy"}, s_ScrollBarAsNeeded{"ScrollBarAsNeeded"},
+    s_setWidgetResizable{"setWidgetResizable"}, s_addWidget{"addWidget"},
+    s_setHorizontalSpacing{"setHorizontalSpacing"}, s_setVerticalSpacing{"setVerticalSpacing"},
+    s_setMinimumWidth{"setMinimumWidth"}, s_setMinimumHeight{"setMinimumHeight"},
+    s_setMaximumHeight{"setMaximumHeight"}, s_setSizePolicy{"setSizePolicy"}, s_Policy{"Policy"},
+    s_Preferred{"Preferred"}, s_Fixed{"Fixed"}, s_MinimumExpanding{"MinimumExpanding"}, s_objectName{"objectName"},
+    s_get{"get"}, s_setWidget{"setWidget"}, s_adjustSize{"adjustSize"}, s_sizeHint{"sizeHint"},
+    s_setMinimumSize{"setMinimumSize"}, s_setObjectName{"setObjectName"}, s_setRowStretch{"setRowStretch"},
+    s_addTab{"addTab"}, s_ceil{"ceil"}, s_parent{"parent"};
+
+// self.name(*items): the items of an exact tuple as separate positional arguments.
+Ref call_method_unpacked(PyObject* self, const Name& name, PyObject* items) {
+    const Py_ssize_t n = PyTuple_GET_SIZE(items);
+    constexpr Py_ssize_t inline_max = 8;
+    if (n < inline_max) {
+        PyObject* stack[inline_max];
+        stack[0] = self;
+        for (Py_ssize_t i = 0; i < n; ++i) stack[i + 1] = PyTuple_GET_ITEM(items, i);
+        return Ref::steal(PyObject_VectorcallMethod(name.get(), stack, static_cast<std::size_t>(n + 1), nullptr));
+    }
+    Ref method = getattr(self, name);
+    return Ref::steal(PyObject_Call(method.get(), items, nullptr));
 }
+
+// Calls fn(item) for each item of an iterable, once: a list or tuple by index, anything else
+// through its iterator.
+template <class Fn>
+void for_each_item(PyObject* iterable, Fn&& fn) {
+    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
+        const bool is_list = PyList_CheckExact(iterable);
+        for (Py_ssize_t i = 0; i < (is_list ? PyList_GET_SIZE(iterable) : PyTuple_GET_SIZE(iterable)); ++i) {
+            Ref item = Ref::borrow(is_list ? PyList_GET_ITEM(iterable, i) : PyTuple_GET_ITEM(iterable, i));
+            fn(item);
+        }
+        return;
+    }
+    Ref it = Ref::steal(PyObject_GetIter(iterable));
+    while (Ref item = Ref::steal_nullable(PyIter_Next(it.get()))) fn(item);
+    if (PyErr_Occurred()) throw_error();
+}
+
+// The layout of ui_root, created when it has none.
+Ref root_layout(PyObject* ui_root) {
+    Ref root_lay = call_method(ui_root, s_layout);
+    if (root_lay.is_none()) {
+        root_lay = call(global(s_QVBoxLayout), ui_root);
+        call_method(ui_root, s_setLayout, root_lay);
+    }
+    return root_lay;
+}
+
+Ref size_policy(const Name& value) {
+    Ref policy = getattr(global(s_QSizePolicy).get(), s_Policy);
+    return getattr(policy.get(), value);
+}
+
+// A column count as the C value max(1, cols); a count too large for C is clamped, since the
+// positions it yields are the same for any count above the number of hosts.
+long long at_least_one(PyObject* cols) {
+    int overflow = 0;
+    const long long k = PyLong_AsLongLongAndOverflow(cols, &overflow);
+    if (k == -1 && PyErr_Occurred()) throw_error();
+    if (overflow > 0) return PY_SSIZE_T_MAX;
+    return overflow < 0 || k < 1 ? 1 : k;
+}
+
+// The fixed height of a host: None, an int as it is, another number through int().
+Ref normalised_height(Ref value) {
+    if (value.is_none() || PyLong_CheckExact(value.get())) return value;
+    if (!PyNumber_Check(value.get()))
+        raise_format(PyExc_TypeError, "Expected %.200s, got %.200s", "int", Py_TYPE(value.get())->tp_name);
+    return Ref::steal(PyNumber_Long(value.get()));
+}
+
+Ref fixed_height_of(PyObject* host_heights, PyObject* h) {
+    if (is_instance(host_heights, reinterpret_cast<PyObject*>(&PyLong_Type)))
+        return normalised_height(Ref::borrow(host_heights));
+    if (is_instance(host_heights, reinterpret_cast<PyObject*>(&PyDict_Type)))
+        return normalised_height(call_method(host_heights, s_get, call_method(h, s_objectName)));
+    return Ref::none();
+}
+
+// wrap_hosts_in_scroll(ui_root, host_names, *, cols, root_margins, grid_margins, grid_hgap,
+//                      grid_vgap, min_cell_size, host_heights)
+Ref wrap_hosts_in_scroll(const Args& a) {
+    PyObject* ui_root = a[0];
+    PyObject* host_names = a[1];
+    PyObject* cols = a[2];
+    PyObject* root_margins = a[3];
+    PyObject* grid_margins = a[4];
+    PyObject* grid_hgap = a[5];
+    PyObject* grid_vgap = a[6];
+    PyObject* min_cell_size = a[7];
+    PyObject* host_heights = a[8];
+
+    // Held for the whole call: a host must outlive its old parent being detached below.
+    std::vector<Ref> hosts;
+    for_each_item(host_names, [&](const Ref& name) {
+        Ref w = call_method(ui_root, s_findChild, global(s_QWidget), name);
+        if (!w.is_none()) hosts.push_back(std::move(w));
+    });
+    if (hosts.empty()) return Ref();
+
+    Ref root_lay = root_layout(ui_root);
+    call_method_unpacked(root_lay.get(), s_setContentsMargins, root_margins);
+    call_method(root_lay, s_setSpacing, 6);
+
+    // Every detached widget is held until return, not only the last one: hosts may sit inside
+    // any of them (an earlier scroll area, a panel) and would be destroyed with it.
+    std::vector<Ref> detached;
+    while (truth(call_method(root_lay, s_count).get())) {
+        Ref item = call_method(root_lay, s_takeAt, 0);
+        Ref w = call_method(item, s_widget);
+        if (!w.is_none()) {
+            call_method(w, s_setParent, Py_None);
+            detached.push_back(std::move(w));
+        }
+    }
+
+    Ref scroll = call(global(s_QScrollArea), ui_root);
+    call_method(scroll, s_setHorizontalScrollBarPolicy, getattr(global(s_Qt).get(), s_ScrollBarAsNeeded));
+    call_method(scroll, s_setVerticalScrollBarPolicy, getattr(global(s_Qt).get(), s_ScrollBarAsNeeded));
+    call_method(scroll, s_setWidgetResizable, false);
+    call_method(root_lay, s_addWidget, scroll);
+
+    Ref content = call(global(s_QWidget), scroll);
+    Ref grid = call(global(s_QGridLayout), content);
+    call_method_unpacked(grid.get(), s_setContentsMargins, grid_margins);
+    call_method(grid, s_setHorizontalSpacing, grid_hgap);
+    call_method(grid, s_setVerticalSpacing, grid_vgap);
+
+    const long long ncols = at_least_one(cols);
+    long long i = 0;
+    for (const Ref& h : hosts) {
+        call_method(h, s_setParent, content);
+        call_method(h, s_setMinimumWidth, Ref::steal(PySequence_GetItem(min_cell_size, 0)));
+        Ref fixed_height = fixed_height_of(host_heights, h.get());
+        if (!fixed_height.is_none()) {
+            call_method(h, s_setMinimumHeight, fixed_height);
+            call_method(h, s_setMaximumHeight, fixed_height);
+            call_method(h, s_setSizePolicy, size_policy(s_Preferred), size_policy(s_Fixed));
+        } else {
+            call_method(h, s_setMinimumHeight, Ref::steal(PySequence_GetItem(min_cell_size, 1)));
+            call_method(h, s_setSizePolicy, size_policy(s_Preferred), size_policy(s_Preferred));
+        }
+        call_method(grid, s_addWidget, h, i / ncols, i % ncols);
+        ++i;
+    }
+
+    call_method(scroll, s_setWidget, content);
+    call_method(content, s_adjustSize);
+    Ref base_size = call_method(content, s_sizeHint);
+    call_method(content, s_setMinimumSize, base_size);
+    return scroll;
+}
+
+// wrap_dynamic_charts_into_tabs(ui_root, layout_config, *, cols, root_margins, min_cell_size)
+Ref wrap_dynamic_charts_into_tabs(const Args& a) {
+    PyObject* ui_root = a[0];
+    PyObject* layout_config = a[1];
+    PyObject* cols = a[2];
+    PyObject* root_margins = a[3];
+    PyObject* min_cell_size = a[4];
+
+    Ref root_lay = root_layout(ui_root);
+    while (truth(call_method(root_lay, s_count).get())) {
+        Ref item = call_method(root_lay, s_takeAt, 0);
+        if (truth(call_method(item, s_widget).get())) call_method(call_method(item, s_widget), s_setParent, Py_None);
+    }
+    call_method_unpacked(root_lay.get(), s_setContentsMargins, root_margins);
+
+    Ref main_tabs = call(global(s_QTabWidget));
+    call_method(root_lay, s_addWidget, main_tabs);
+
+    Ref created_widgets_map = Ref::steal(PyDict_New());
+    Ref safe_cols = compare(cols, int_of(1).get(), Py_GT) ? Ref::borrow(cols) : int_of(1);
+
+    const Py_ssize_t config_size = PyDict_GET_SIZE(layout_config);
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (true) {
+        if (PyDict_GET_SIZE(layout_config) != config_size)
+            raise_format(PyExc_RuntimeError, "dictionary changed size during iteration");
+        if (!PyDict_Next(layout_config, &pos, &key, &value)) break;
+        Ref tab_name = Ref::borrow(key), widget_names = Ref::borrow(value);
+
+        Ref tab_container = call(global(s_QWidget));
+        Ref grid = call(global(s_QGridLayout), tab_container);
+        Ref total_items = int_of(length(widget_names.get()));
+        Ref items_per_col = call_method(global(s_math), s_ceil,
+                                        Ref::steal(PyNumber_TrueDivide(total_items.get(), safe_cols.get())));
+        const long long rows = PyLong_AsLongLong(items_per_col.get());
+        if (rows == -1 && PyErr_Occurred()) throw_error();
+
+        long long i = 0;
+        for_each_item(widget_names.get(), [&](const Ref& name) {
+            Ref host = call_method(ui_root, s_findChild, global(s_QWidget), name);
+            // The tab widget and its own parts (page stack, tab bar) are never hosts: moving one
+            // of them into a page would make the page its own ancestor.
+            if (host.get() == main_tabs.get() ||
+                (!host.is_none() && call_method(host, s_parent).get() == main_tabs.get()))
+                host = Ref::none();
+            if (host.is_none()) {
+                host = call(global(s_QWidget));
+                call_method(host, s_setObjectName, name);
+            }
+            call_method_unpacked(host.get(), s_setMinimumSize, min_cell_size);
+            call_method(host, s_setSizePolicy, size_policy(s_MinimumExpanding), size_policy(s_MinimumExpanding));
+            check(PyDict_SetItem(created_widgets_map.get(), name.get(), host.get()));
+            if (rows == 0) raise_format(PyExc_ZeroDivisionError, "integer division or modulo by zero");
+            const long long current_col = i / rows, current_row = i % rows;
+            call_method(grid, s_addWidget, host, current_row, current_col);
+            call_method(grid, s_setRowStretch, current_row, 0);
+            ++i;
+        });
+        call_method(grid, s_setRowStretch, items_per_col, 1);
+
+        Ref scroll = call(global(s_QScrollArea));
+        call_method(scroll, s_setWidgetResizable, true);
+        call_method(scroll, s_setWidget, tab_container);
+        call_method(main_tabs, s_addTab, scroll, tab_name);
+    }
+    return created_widgets_map;
+}
+
+}  // namespace
+
 namespace plotdeck {
-const lark::FunctionSpec wrap_hosts_in_scroll{"wrap_hosts_in_scroll", "wrap_hosts_in_scroll", nullptr, nullptr, {lark::keyword(lark::integer("cols")), lark::keyword(lark::any("a")), lark::keyword(lark::any("b")), lark::keyword(lark::any("c")), lark::keyword(lark::any("d")), lark::keyword(lark::any("e")), lark::keyword(lark::any("f"))}, not_yet};
-const lark::FunctionSpec wrap_dynamic_charts_into_tabs{"wrap_dynamic_charts_into_tabs", "wrap_dynamic_charts_into_tabs", nullptr, nullptr, {lark::keyword(lark::integer("cols")), lark::keyword(lark::any("a")), lark::keyword(lark::any("b"))}, not_yet};
-}
+
+const lark::FunctionSpec wrap_hosts_in_scroll{
+    "wrap_hosts_in_scroll",
+    "wrap_hosts_in_scroll",
+    "\n    將多個『圖表宿主 host』(objectName 在 host_names) 收編到一個 QScrollArea 裡。\n"
+    "    - cols: 佈局幾欄（其餘自動往下一列排）\n"
+    "    - root_margins: 整個 ScrollArea 與視窗周邊的邊距（可用來「往下移一些」）\n"
+    "    - min_cell_size: 每格最小尺寸，視窗變小時就會出捲軸\n    ",
+    "QScrollArea | None",
+    {
+        lark::any("ui_root", "QWidget"),
+        lark::any("host_names", "Sequence[str]"),
+        lark::keyword(lark::integer("cols")),
+        lark::keyword(lark::exact("root_margins", "tuple[int, int, int, int]", &PyTuple_Type)),
+        lark::keyword(lark::exact("grid_margins", "tuple[int, int, int, int]", &PyTuple_Type)),
+        lark::keyword(lark::integer("grid_hgap")),
+        lark::keyword(lark::integer("grid_vgap")),
+        lark::keyword(lark::exact("min_cell_size", "tuple[int, int]", &PyTuple_Type)),
+        lark::keyword(lark::any("host_heights", "int | dict[str, int] | None")),
+    },
+    ::wrap_hosts_in_scroll,
+};
+
+const lark::FunctionSpec wrap_dynamic_charts_into_tabs{
+    "wrap_dynamic_charts_into_tabs",
+    "wrap_dynamic_charts_into_tabs",
+    "\n    layout_config範例: {\"Chirp 1\": [\"w_c1_mag\", \"w_c1_a1\"], \"Chirp 2\": [...]}\n"
+    "    回傳: {\"w_c1_mag\": QWidget實體, ...} 方便後續 build_sample_value_chart 使用\n    ",
+    "dict[str, QWidget]",
+    {
+        lark::any("ui_root", "QWidget"),
+        lark::exact("layout_config", "dict[str, list[str]]", &PyDict_Type),
+        lark::keyword(lark::integer("cols")),
+        lark::keyword(lark::exact("root_margins", "tuple[int, int, int, int]", &PyTuple_Type)),
+        lark::keyword(lark::exact("min_cell_size", "tuple[int, int]", &PyTuple_Type)),
+    },
+    ::wrap_dynamic_charts_into_tabs,
+};
+
+}  // namespace plotdeck

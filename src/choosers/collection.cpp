@@ -1,0 +1,130 @@
+// collect_files_from_lineEdit: the files under the path typed into a line edit, and their output folder.
+#include "choosers.hpp"
+
+namespace {
+
+using namespace lark;
+
+const Name s_Path{"Path"}, s_QMessageBox{"QMessageBox"}, s_filedesk{"filedesk"};
+const Name s_text{"text"}, s_strip{"strip"}, s_is_dir{"is_dir"}, s_is_file{"is_file"}, s_parent{"parent"},
+    s_warning{"warning"}, s_critical{"critical"}, s_find_files_with_extensions{"find_files_with_extensions"},
+    s_generate_output_path{"generate_output_path"}, s_sort_datecode{"sort_datecode"};
+const Name s_empty{""}, s_no_path_title{"No path"}, s_no_path_text{"Please choose a file or a folder first."},
+    s_invalid_title{"Invalid path"}, s_not_found_head{"Path not found:\n"}, s_io_error_title{"I/O error"};
+
+// The pending exception as an (normalised) object, taken out of the error indicator.
+Ref take_raised() {
+#if PY_VERSION_HEX >= 0x030C0000
+    return Ref::steal_nullable(PyErr_GetRaisedException());
+#else
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    if (tb && value) PyException_SetTraceback(value, tb);
+    Py_XDECREF(type);
+    Py_XDECREF(tb);
+    return Ref::steal_nullable(value);
+#endif
+}
+
+// Marks `exc` as the exception being handled, as an except clause does, so that an error
+// raised while reporting it is chained to it.
+class Handling {
+    PyObject* previous_;
+
+public:
+    explicit Handling(PyObject* exc) noexcept : previous_(PyErr_GetHandledException()) {
+        PyErr_SetHandledException(exc);
+    }
+    ~Handling() {
+        PyErr_SetHandledException(previous_);
+        Py_XDECREF(previous_);
+    }
+    Handling(const Handling&) = delete;
+    Handling& operator=(const Handling&) = delete;
+};
+
+// The guarded part: the matching files and the output folder, or an empty Ref for None.
+Ref collect(PyObject* parent, const Ref& p, const Ref& raw, PyObject* filters, PyObject* out_dir_name,
+            bool sort_datecode) {
+    // A folder is tested first, so a folder is never taken for a file.
+    const bool is_folder = truth(call_method(p, s_is_dir).get());
+    if (!is_folder && !truth(call_method(p, s_is_file).get())) {
+        Ref raw_text = Ref::steal(PyObject_Format(raw.get(), s_empty.get()));
+        Ref message = Ref::steal(PyUnicode_Concat(s_not_found_head.get(), raw_text.get()));
+        call_method(global(s_QMessageBox), s_warning, parent, s_invalid_title, message);
+        return {};
+    }
+
+    Ref find = getattr(global(s_filedesk).get(), s_find_files_with_extensions);
+    Ref path_text = str_of(p.get());
+    Ref found = call_with_keywords(find, {path_text, filters}, {{s_sort_datecode, sort_datecode}});
+    auto [file_paths, base_names] = unpack_pair(found.get());
+    if (!truth(file_paths.get())) return {};
+
+    // A single file's results go next to it, in its folder.
+    Ref folder_text = is_folder ? path_text : str_of(getattr(p.get(), s_parent).get());
+    Ref named = call_method(global(s_filedesk), s_generate_output_path, folder_text, out_dir_name);
+    Ref out_dir = call(global(s_Path), named);
+    return Ref::steal(PyTuple_Pack(3, file_paths.get(), base_names.get(), out_dir.get()));
+}
+
+// Shows the pending Exception-family error in the "I/O error" box and clears it.
+void report_io_error(PyObject* parent) {
+    Ref exc = take_raised();
+    Handling handling(exc.get());
+    Ref message = str_of(exc.get());
+    call_method(global(s_QMessageBox), s_critical, parent, s_io_error_title, message);
+}
+
+// collect_files_from_lineEdit(parent, line_edit, out_dir_name, name_filter, sort_datecode)
+Ref collect_files_from_lineEdit(const Args& a) {
+    PyObject* parent = a[0];
+    PyObject* line_edit = a[1];
+    PyObject* out_dir_name = a[2];
+    PyObject* name_filter = a[3];
+    const bool sort_datecode = a.flag(4);
+
+    Ref text = call_method(line_edit, s_text);
+    if (!truth(text.get())) text = Ref::borrow(s_empty.get());
+    Ref raw = call_method(text, s_strip);
+    if (!truth(raw.get())) {
+        call_method(global(s_QMessageBox), s_warning, parent, s_no_path_title, s_no_path_text);
+        return {};
+    }
+
+    // An empty filter list selects every file; the caller's list is left as it is.
+    Ref filters = PyList_GET_SIZE(name_filter) ? Ref::borrow(name_filter)
+                                               : Ref::steal(PyList_New(1));
+    if (filters.get() != name_filter) PyList_SET_ITEM(filters.get(), 0, Py_NewRef(s_empty.get()));
+
+    Ref p = call(global(s_Path), raw);
+    Ref result;
+    if (!choosers::guarded([&] { result = collect(parent, p, raw, filters.get(), out_dir_name, sort_datecode); })) {
+        report_io_error(parent);
+        return {};
+    }
+    return result;
+}
+
+}  // namespace
+
+namespace choosers {
+
+const lark::FunctionSpec collect_files_from_lineEdit{
+    "collect_files_from_lineEdit",
+    "collect_files_from_lineEdit",
+    "\n    讀取 line_edit 內的路徑，蒐集符合的檔案。\n"
+    "    新增 sort_datecode 參數：控制是否依檔名時間排序。\n    ",
+    "Tuple[List[str], List[str], Path] | None",
+    {
+        lark::any("parent", "QWidget"),
+        lark::any("line_edit", "QLineEdit"),
+        lark::text("out_dir_name"),
+        lark::exact("name_filter", "List[str]", &PyList_Type),
+        lark::optional(lark::flag("sort_datecode")),
+    },
+    ::collect_files_from_lineEdit,
+};
+
+}  // namespace choosers

@@ -1,0 +1,424 @@
+"""TimeSeriesBuffer: attributes, both feeding modes on real series, the NumPy path, failures, leaks."""
+import inspect
+
+import numpy as np
+import pytest
+import shiboken6
+from PySide6.QtCharts import QLineSeries, QScatterSeries
+from PySide6.QtCore import QPointF
+
+from larkui import plotdeck
+from support import assert_no_leak, call_swallowing
+
+TSB = plotdeck.TimeSeriesBuffer
+
+
+def pts(series):
+    return [(p.x(), p.y()) for p in series.points()]
+
+
+class Recorder:
+    """A series double that records every call; arguments are copied as they arrive."""
+
+    def __init__(self, visible=True, fail=None):
+        self.calls, self.visible, self.fail = [], visible, fail
+
+    def _record(self, name, *args):
+        self.calls.append((name,) + tuple(list(a) if isinstance(a, list) else a for a in args))
+        if name == self.fail:
+            raise ValueError(name + " failed")
+
+    def append(self, points): self._record("append", points)
+    def replace(self, points): self._record("replace", points)
+    def clear(self): self._record("clear")
+    def setVisible(self, v): self._record("setVisible", v); self.visible = v
+
+    def isVisible(self):
+        self._record("isVisible")
+        return self.visible
+
+
+class Sized:
+    """A frame that is not a sequence: a length and a one-shot generator."""
+
+    def __init__(self, values):
+        self.values = values
+
+    def __len__(self):
+        return len(self.values)
+
+    def __iter__(self):
+        return (v for v in self.values)
+
+
+# ---- the class and its members ----
+
+def test_class_shape():
+    assert type(TSB) is type and TSB.__bases__ == (object,)
+    assert TSB.__module__ == "larkui.plotdeck" and TSB.__qualname__ == "TimeSeriesBuffer"
+    assert TSB.__doc__ == ('\n    Encapsulates buffering logic for both "Scrolling Time Series" (Append) \n'
+                           '    and "Frame Snapshot" (Replace).\n    ')
+    members = [k for k in vars(TSB) if not k.startswith("__") or k == "__init__"]
+    assert members == ["__init__", "add_point", "set_data", "flush", "clear", "is_visible"]
+    prop = vars(TSB)["is_visible"]
+    assert type(prop) is property and prop.fset is None and prop.fdel is None
+
+
+@pytest.mark.parametrize("name, signature, doc, defaults", [
+    ("__init__", "(self, series: 'QLineSeries', max_history: 'int' = 10000)", None, (10000,)),
+    ("add_point", "(self, x: 'float', y: 'float')", "Producer: Append a single point (Scrolling mode)", None),
+    ("set_data", "(self, data: 'np.ndarray', x_offset: 'float' = 0.0)",
+     "Producer: Replace entire series with new data (Snapshot mode)", (0.0,)),
+    ("flush", "(self) -> 'bool'", "Consumer: Writes buffer to Series. Returns True if updated.", None),
+    ("clear", "(self)", "Clear all data", None),
+])
+def test_member_introspection(name, signature, doc, defaults):
+    fn = vars(TSB)[name]
+    assert str(inspect.signature(fn)) == signature
+    assert fn.__doc__ == doc and fn.__defaults__ == defaults and fn.__kwdefaults__ is None
+    assert fn.__qualname__ == "TimeSeriesBuffer." + name and fn.__module__ == "larkui.plotdeck"
+    assert "self" not in fn.__annotations__
+
+
+def test_signatures_of_class_instance_and_getter():
+    assert str(inspect.signature(TSB)) == "(series: 'QLineSeries', max_history: 'int' = 10000)"
+    buf = TSB(QLineSeries())
+    assert str(inspect.signature(buf.set_data)) == "(data: 'np.ndarray', x_offset: 'float' = 0.0)"
+    getter = vars(TSB)["is_visible"].fget
+    assert getter.__qualname__ == "TimeSeriesBuffer.is_visible" and getter.__doc__ is None
+    assert getter.__annotations__ == {"return": "bool"} and vars(TSB)["clear"].__annotations__ == {}
+
+
+def test_constructor_attributes_in_order():
+    s = QLineSeries()
+    buf = TSB(s, 7.9)
+    assert list(vars(buf).items()) == [
+        ("series", s), ("history", []), ("max_history", 7), ("last_x", 0), ("last_snapshot_data", None),
+        ("last_snapshot_offset", 0), ("_pending_points", []), ("_pending_snapshot", None),
+        ("_pending_snapshot_offset", 0)]
+    assert type(buf.last_x) is int and type(buf.max_history) is int
+    assert buf.history is not buf._pending_points
+    assert TSB(s).max_history == 10000
+
+
+@pytest.mark.parametrize("args, message", [
+    ((QLineSeries(), "10"), "Argument 'max_history' has incorrect type (expected int, got str)"),
+    ((QLineSeries(), None), "expected int, got NoneType"),
+    ((), "__init__() takes at least 2 positional arguments (1 given)"),
+])
+def test_constructor_refusals(args, message):
+    with pytest.raises(TypeError, match=message.replace("(", r"\(").replace(")", r"\)")):
+        TSB(*args)
+
+
+def test_is_visible_reads_series_each_time():
+    s = QLineSeries()
+    buf = TSB(s)
+    assert buf.is_visible is True
+    s.setVisible(False)
+    assert buf.is_visible is False
+    with pytest.raises(AttributeError):
+        buf.is_visible = True
+
+
+# ---- append mode ----
+
+def test_add_point_then_flush_appends_once():
+    rec = Recorder()
+    buf = TSB(rec)
+    pending = buf._pending_points
+    buf.add_point(1, 5)
+    buf.add_point(2, 7)
+    assert rec.calls == [] and buf.history == [5.0, 7.0] and all(type(v) is float for v in buf.history)
+    assert buf.flush() is True
+    assert rec.calls == [("append", [QPointF(1, 5), QPointF(2, 7)]), ("isVisible",)]
+    assert buf.last_x == 2.0 and type(buf.last_x) is float
+    assert buf._pending_points is pending and pending == []
+    assert buf.flush() is False and len(rec.calls) == 2  # nothing pending: the series is not touched
+
+
+def test_add_point_real_series_and_visibility():
+    s = QLineSeries()
+    s.setVisible(False)
+    buf = TSB(s, 3)
+    for i in range(5):
+        buf.add_point(i + 0.5, np.float64(i * 2))
+    assert buf.history == [4.0, 6.0, 8.0]
+    assert buf.flush() is True
+    assert pts(s) == [(i + 0.5, i * 2.0) for i in range(5)] and s.isVisible()
+
+
+def test_history_keeps_argument_float():
+    buf = TSB(QLineSeries())
+    y = 12345.678
+    buf.add_point(0.0, y)
+    assert buf.history[0] is y
+
+
+@pytest.mark.parametrize("limit", [0, -3])
+def test_zero_history_still_reaches_series(limit):
+    s = QLineSeries()
+    buf = TSB(s, limit)
+    buf.add_point(1, 1)
+    assert buf.history == []
+    buf.flush()
+    assert pts(s) == [(1.0, 1.0)]
+
+
+def test_lowered_and_odd_limits():
+    buf = TSB(QLineSeries(), 5)
+    for i in range(5):
+        buf.add_point(i, i)
+    buf.max_history = 2  # a caller's change is honoured, one removal per call
+    buf.add_point(9, 9)
+    assert buf.history == [1.0, 2.0, 3.0, 4.0, 9.0]
+    buf.max_history = 4.5  # compared as the host compares
+    buf.add_point(10, 10)
+    assert buf.history == [2.0, 3.0, 4.0, 9.0, 10.0]
+    buf.max_history = 2 ** 80
+    buf.add_point(11, 11)
+    assert len(buf.history) == 6
+
+
+def test_default_history_bound():
+    s = QLineSeries()
+    buf = TSB(s)
+    for i in range(10001):
+        buf.add_point(i, i)
+    assert len(buf.history) == 10000 and buf.history[0] == 1.0
+    buf.flush()
+    assert s.count() == 10001
+
+
+def test_add_point_refuses_text():
+    buf = TSB(QLineSeries())
+    with pytest.raises(TypeError):
+        buf.add_point(1.0, "2")
+    assert buf.history == [] and buf._pending_points == []
+
+
+def test_failing_append_keeps_points_pending():
+    rec = Recorder(fail="append")
+    buf = TSB(rec)
+    buf.add_point(1, 2)
+    with pytest.raises(ValueError, match="append failed"):
+        buf.flush()
+    assert buf._pending_points == [QPointF(1, 2)] and buf.last_x == 0
+    rec.fail = None
+    assert buf.flush() is True and buf.last_x == 1.0
+
+
+# ---- snapshot mode ----
+
+@pytest.mark.parametrize("frame", [[10, 20, 30], (10, 20, 30), Sized([10, 20, 30]), np.array([10, 20, 30]),
+                                   np.array([10.0, 20.0, 30.0]), np.array([10, 20, 30], dtype=">i2")])
+def test_snapshot_frames(frame):
+    s = QLineSeries()
+    buf = TSB(s)
+    buf.set_data(frame, 2.5)
+    assert buf._pending_snapshot is frame and buf._pending_snapshot_offset == 2.5
+    assert buf.flush() is True
+    assert pts(s) == [(2.5, 10.0), (3.5, 20.0), (4.5, 30.0)]
+    assert buf.last_snapshot_data is frame and buf.last_snapshot_offset == 2.5
+    assert buf._pending_snapshot is None
+
+
+def test_snapshot_call_sequence_and_precedence():
+    rec = Recorder(visible=False)
+    buf = TSB(rec)
+    buf.add_point(7, 1)
+    buf.set_data([1, 2], 0)
+    buf.set_data([3], 1)  # the first frame is dropped unwritten
+    assert buf.flush() is True
+    assert rec.calls == [("replace", [QPointF(1, 3)]), ("isVisible",), ("setVisible", True)]
+    assert buf.flush() is True and rec.calls[3] == ("append", [QPointF(7, 1)])
+    assert buf.last_x == 7.0
+
+
+def test_empty_frame_and_mutation():
+    s = QLineSeries()
+    s.append([QPointF(0, 0)])
+    buf = TSB(s)
+    empty = np.array([])
+    buf.set_data(empty)
+    assert buf.flush() is True and pts(s) == [] and buf.last_snapshot_data is empty
+    frame = [1, 2]
+    buf.set_data(frame)
+    frame.append(3)  # no copy was taken
+    buf.flush()
+    assert pts(s) == [(0.0, 1.0), (1.0, 2.0), (2.0, 3.0)]
+
+
+def test_bad_element_keeps_frame_pending():
+    s = QLineSeries()
+    buf = TSB(s)
+    frame = [1.0, "x", 3.0]
+    buf.set_data(frame, 1)
+    for _ in range(2):
+        with pytest.raises(TypeError):
+            buf.flush()
+        assert buf._pending_snapshot is frame and buf.last_snapshot_data is None and pts(s) == []
+
+
+def test_failing_replace_keeps_frame_pending():
+    buf = TSB(Recorder(fail="replace"))
+    buf.set_data([1])
+    with pytest.raises(ValueError):
+        buf.flush()
+    assert buf._pending_snapshot == [1] and buf.last_snapshot_data is None
+
+
+def test_clear():
+    s = QLineSeries()
+    buf = TSB(s)
+    buf.set_data([1, 2], 4.0)
+    buf.flush()
+    buf.add_point(1, 1)
+    buf.set_data([5], 9.0)
+    history, pending = buf.history, buf._pending_points
+    buf.clear()
+    assert s.count() == 0
+    assert buf.history == [] and buf.history is not history and buf._pending_points is not pending
+    assert buf._pending_snapshot is None and buf.last_snapshot_data is None and buf.last_x == 0
+    assert buf.last_snapshot_offset == 4.0 and buf._pending_snapshot_offset == 9.0
+    assert buf.flush() is False
+
+
+def test_clear_propagates_before_reset():
+    buf = TSB(Recorder(fail="clear"))
+    buf.add_point(1, 1)
+    with pytest.raises(ValueError):
+        buf.clear()
+    assert buf.history == [1.0]
+
+
+# ---- the NumPy entry point must be indistinguishable from the point list ----
+
+SIGNALS = ["pointsReplaced", "pointAdded", "pointRemoved", "pointsRemoved", "pointReplaced"]
+
+
+def spied(series):
+    seen = []
+    for name in SIGNALS:
+        getattr(series, name).connect(lambda *a, name=name: seen.append((name,) + a))
+    return seen
+
+
+def by_point_list(frame, offset):
+    s = QLineSeries()
+    seen = spied(s)
+    s.replace([QPointF(i + offset, v) for i, v in enumerate(frame)])
+    return pts(s), seen
+
+
+big = np.array([2 ** 63 - 1, -2 ** 63, 2 ** 53 + 1, 5], dtype=np.int64)
+
+
+@pytest.mark.parametrize("frame", [
+    np.linspace(-1e300, 1e300, 7), np.array([np.nan, np.inf, -np.inf, -0.0, 5e-324]),
+    np.arange(9.0)[::2], np.arange(12.0).reshape(3, 4)[:, 1], np.arange(5.0).astype(">f8"),
+    np.arange(5, dtype=np.float32) / 3, np.arange(5, dtype=np.float16), big,
+    np.array([2 ** 64 - 1, 7], dtype=np.uint64), np.array([-128, 127], dtype=np.int8),
+    np.frombuffer(b"\0" + np.arange(4.0).tobytes(), dtype="f8", offset=1),
+    np.broadcast_to(np.float64(2.5), (4,)), np.array([True, False]),
+])
+@pytest.mark.parametrize("series_type", [QLineSeries, QScatterSeries])
+def test_numpy_frames_match_point_list(frame, series_type):
+    expected, expected_signals = by_point_list(frame, 1.25)
+    s = series_type()
+    seen = spied(s)
+    buf = TSB(s)
+    buf.set_data(frame, 1.25)
+    assert buf.flush() is True
+    assert repr(pts(s)) == repr(expected)  # repr: NaN and -0.0 compare exactly
+    assert seen == expected_signals and ("pointsReplaced",) in seen
+    assert buf.last_snapshot_data is frame
+
+
+def test_overridden_replace_gets_the_point_list():
+    class Custom(QLineSeries):
+        def replace(self, points):
+            self.got = points
+            super().replace(points)
+
+    s = Custom()
+    buf = TSB(s)
+    buf.set_data(np.array([1.0, 2.0]))
+    buf.flush()
+    assert type(s.got) is list and s.got == [QPointF(0, 1), QPointF(1, 2)] and pts(s) == [(0, 1), (1, 2)]
+
+    plain = QLineSeries()
+    calls = []
+    plain.replace = calls.append  # an instance attribute shadows the binding's method too
+    buf = TSB(plain)
+    buf.set_data(np.array([4.0]))
+    buf.flush()
+    assert calls == [[QPointF(0, 4)]] and pts(plain) == []
+
+
+def test_two_dimensional_frame_fails_and_stays_pending():
+    buf = TSB(QLineSeries())
+    frame = np.ones((2, 2))
+    buf.set_data(frame)
+    with pytest.raises(TypeError):
+        buf.flush()
+    assert buf._pending_snapshot is frame
+
+
+# ---- a series deleted on the C++ side ----
+
+@pytest.mark.parametrize("feed", [lambda b: b.add_point(1, 1), lambda b: b.set_data(np.arange(3.0)),
+                                  lambda b: b.set_data([1, 2])])
+def test_deleted_series(feed):
+    s = QLineSeries()
+    buf = TSB(s)
+    shiboken6.delete(s)
+    feed(buf)
+    with pytest.raises(RuntimeError):
+        buf.flush()
+    with pytest.raises(RuntimeError):
+        buf.is_visible
+    with pytest.raises(RuntimeError):
+        buf.clear()
+    assert buf._pending_points or buf._pending_snapshot is not None
+
+
+# ---- references ----
+
+def test_no_leaks():
+    s = QLineSeries()
+    buf = TSB(s, 50)
+    frame = np.arange(100.0)
+    frame_list = frame.tolist()
+
+    def cycle():
+        TSB(s, 3)
+        for i in range(60):
+            buf.add_point(i, i * 0.5)
+        buf.flush()
+        buf.set_data(frame, 1.5)
+        buf.flush()
+        buf.set_data(frame_list, 2)
+        buf.flush()
+        buf.is_visible
+        buf.clear()
+
+    assert_no_leak(cycle, warmup=30, rounds=300)
+
+    bad = TSB(QLineSeries())
+    bad.set_data([1.0, "x"])
+    assert_no_leak(call_swallowing(bad.flush))
+    assert_no_leak(call_swallowing(bad.add_point, 1, "y"))
+    assert_no_leak(call_swallowing(TSB, s, "10"))
+    class Refusing:  # unlike Recorder, keeps nothing per call
+        def append(self, points):
+            raise ValueError("refused")
+
+    failing = TSB(Refusing())
+    failing.add_point(1, 1)
+    assert_no_leak(call_swallowing(failing.flush))
+    gone = QLineSeries()
+    dead = TSB(gone)
+    shiboken6.delete(gone)
+    dead.set_data(frame)
+    assert_no_leak(call_swallowing(dead.flush))

@@ -1,0 +1,344 @@
+"""wrap_hosts_in_scroll and wrap_dynamic_charts_into_tabs, read back from real widgets."""
+import gc
+
+import pytest
+from PySide6.QtCore import QSize, Qt
+from PySide6.QtWidgets import QGridLayout, QHBoxLayout, QLabel, QScrollArea, QSizePolicy, QTabWidget, QVBoxLayout, QWidget
+from shiboken6 import isValid
+
+from larkui import plotdeck
+from support import assert_no_leak, call_swallowing
+
+scroll_fn = plotdeck.wrap_hosts_in_scroll
+tabs_fn = plotdeck.wrap_dynamic_charts_into_tabs
+P = QSizePolicy.Policy
+
+
+def make_root(*names):
+    root = QWidget()
+    for name in names:
+        QWidget(root).setObjectName(name)
+    return root
+
+
+def host(root, name):
+    return root.findChild(QWidget, name)
+
+
+def margins(layout):
+    m = layout.contentsMargins()
+    return m.left(), m.top(), m.right(), m.bottom()
+
+
+def cell(grid, widget):
+    return grid.getItemPosition(grid.indexOf(widget))[:2]
+
+
+# ---- interface ----------------------------------------------------------------------------------
+
+
+def test_shared_defaults_and_docs():
+    s, t = scroll_fn.__kwdefaults__, tabs_fn.__kwdefaults__
+    assert list(s) == ["cols", "root_margins", "grid_margins", "grid_hgap", "grid_vgap", "min_cell_size",
+                       "host_heights"]
+    assert s == dict(cols=2, root_margins=(6, 50, 6, 6), grid_margins=(6, 6, 6, 6), grid_hgap=6, grid_vgap=6,
+                     min_cell_size=(800, 500), host_heights=None)
+    assert t == dict(cols=2, root_margins=(6, 50, 6, 6), min_cell_size=(500, 350))
+    assert s["root_margins"] is t["root_margins"]
+    assert scroll_fn.__defaults__ is None and tabs_fn.__defaults__ is None
+    assert scroll_fn.__doc__ == ("\n    將多個『圖表宿主 host』(objectName 在 host_names) 收編到一個 QScrollArea 裡。\n"
+                                 "    - cols: 佈局幾欄（其餘自動往下一列排）\n"
+                                 "    - root_margins: 整個 ScrollArea 與視窗周邊的邊距（可用來「往下移一些」）\n"
+                                 "    - min_cell_size: 每格最小尺寸，視窗變小時就會出捲軸\n    ")
+    assert tabs_fn.__doc__ == ('\n    layout_config範例: {"Chirp 1": ["w_c1_mag", "w_c1_a1"], "Chirp 2": [...]}\n'
+                               '    回傳: {"w_c1_mag": QWidget實體, ...} 方便後續 build_sample_value_chart 使用\n    ')
+    assert list(tabs_fn.__annotations__.values()) == [
+        "QWidget", "dict[str, list[str]]", "int", "tuple[int, int, int, int]", "tuple[int, int]",
+        "dict[str, QWidget]"]
+
+
+@pytest.mark.parametrize("call, exc, text", [
+    (lambda r: scroll_fn(r, ["a"], cols="2"), TypeError, "Argument 'cols' has incorrect type (expected int, got str)"),
+    (lambda r: scroll_fn(r, ["a"], root_margins=[1, 2, 3, 4]), TypeError, "expected tuple, got list"),
+    (lambda r: scroll_fn(r, ["a"], 2), TypeError, "takes exactly 2 positional arguments (3 given)"),
+    (lambda r: scroll_fn(r, ["a"], min_cell_size=(10,)), IndexError, "tuple index out of range"),
+    (lambda r: scroll_fn(r, ["a"], host_heights={"a": "tall"}), TypeError, "Expected int, got str"),
+    (lambda r: scroll_fn(r, ["a"], host_heights={"a": 1j}), TypeError, "int()"),
+    (lambda r: tabs_fn(r, [("T", ["a"])]), TypeError, "expected dict, got list"),
+    (lambda r: tabs_fn(r, {"T": ["a"]}, min_cell_size=[1, 2]), TypeError, "'min_cell_size'"),
+    (lambda r: tabs_fn(r, {"T": 5}), TypeError, "len()"),
+])
+def test_argument_errors(call, exc, text):
+    root = make_root("a")
+    with pytest.raises(exc) as info:
+        call(root)
+    assert text in str(info.value)
+
+
+# ---- placement --------------------------------------------------------------------------------
+
+
+def place_in_scroll(names, cols, missing):
+    root = make_root(*(n for n in names if n not in missing))
+    grid = scroll_fn(root, names, cols=cols).widget().layout()
+    return {n: cell(grid, host(root, n)) for n in names if n not in missing}
+
+
+def place_in_tabs(names, cols, missing):
+    root = make_root(*(n for n in names if n not in missing))
+    result = tabs_fn(root, {"T": names}, cols=cols)
+    grid = result[names[0]].parentWidget().layout()
+    return {n: cell(grid, w) for n, w in result.items()}
+
+
+N5 = ["h0", "h1", "h2", "h3", "h4"]
+
+
+@pytest.mark.parametrize("place, names, cols, missing, cells", [
+    # grid of the scroll area: row by row, found hosts only
+    (place_in_scroll, N5, 2, (), [(0, 0), (0, 1), (1, 0), (1, 1), (2, 0)]),
+    (place_in_scroll, N5, 3, (), [(0, 0), (0, 1), (0, 2), (1, 0), (1, 1)]),
+    (place_in_scroll, N5, 0, (), [(0, 0), (1, 0), (2, 0), (3, 0), (4, 0)]),
+    (place_in_scroll, N5, -4, (), [(0, 0), (1, 0), (2, 0), (3, 0), (4, 0)]),
+    (place_in_scroll, N5, 2.9, (), [(0, 0), (0, 1), (1, 0), (1, 1), (2, 0)]),
+    (place_in_scroll, N5, True, (), [(0, 0), (1, 0), (2, 0), (3, 0), (4, 0)]),
+    (place_in_scroll, N5, 10**30, (), [(0, 0), (0, 1), (0, 2), (0, 3), (0, 4)]),
+    (place_in_scroll, ["a", "b", "c"], 2, ("b",), [(0, 0), (0, 1)]),
+    # grids of the tabs: column by column, names that do not exist are created in place
+    (place_in_tabs, ["a", "b"], 2, (), [(0, 0), (0, 1)]),
+    (place_in_tabs, N5, 2, (), [(0, 0), (1, 0), (2, 0), (0, 1), (1, 1)]),
+    (place_in_tabs, N5[:4], 3, (), [(0, 0), (1, 0), (0, 1), (1, 1)]),
+    (place_in_tabs, N5 + ["h5", "h6"], 3, (), [(0, 0), (1, 0), (2, 0), (0, 1), (1, 1), (2, 1), (0, 2)]),
+    (place_in_tabs, N5[:3], 1, (), [(0, 0), (1, 0), (2, 0)]),
+    (place_in_tabs, N5[:3], 0, (), [(0, 0), (1, 0), (2, 0)]),
+    (place_in_tabs, N5[:3], -2, (), [(0, 0), (1, 0), (2, 0)]),
+    (place_in_tabs, N5, 2.9, (), [(0, 0), (1, 0), (2, 0), (0, 1), (1, 1)]),
+    (place_in_tabs, ["a", "b", "c"], 2, ("b",), [(0, 0), (1, 0), (0, 1)]),
+])
+def test_placement(place, names, cols, missing, cells):
+    assert list(place(names, cols, missing).values()) == cells
+
+
+# ---- the scroll grid --------------------------------------------------------------------------
+
+
+def test_scroll_tree():
+    root = make_root("a", "b")
+    scroll = scroll_fn(root, iter(["a", "b"]), root_margins=(1, 2, 3, 4), grid_margins=(5, 6, 7, 8),
+                       grid_hgap=9.5, grid_vgap=11, min_cell_size=(120, 90))
+    lay = root.layout()
+    assert isinstance(lay, QVBoxLayout) and lay.count() == 1 and lay.itemAt(0).widget() is scroll
+    assert margins(lay) == (1, 2, 3, 4) and lay.spacing() == 6
+    assert scroll.parent() is root and not scroll.widgetResizable()
+    assert scroll.horizontalScrollBarPolicy() == scroll.verticalScrollBarPolicy() == Qt.ScrollBarAsNeeded
+    content = scroll.widget()
+    grid = content.layout()
+    assert isinstance(grid, QGridLayout)
+    assert margins(grid) == (5, 6, 7, 8)
+    assert (grid.horizontalSpacing(), grid.verticalSpacing()) == (9, 11)
+    assert content.minimumSize() == content.sizeHint() == content.size()
+    assert content.size().width() >= 2 * 120 + 9 + 5 + 7
+    for h in (host(root, "a"), host(root, "b")):
+        assert h.parent() is content
+        assert (h.minimumWidth(), h.minimumHeight(), h.maximumHeight()) == (120, 90, 16777215)
+        assert (h.sizePolicy().horizontalPolicy(), h.sizePolicy().verticalPolicy()) == (P.Preferred, P.Preferred)
+    assert all(grid.rowStretch(r) == 0 for r in range(grid.rowCount()))
+
+
+@pytest.mark.parametrize("heights, fixed", [
+    (300, {"a": 300, "b": 300}),
+    (0, {"a": 0, "b": 0}),
+    (True, {"a": 1, "b": 1}),
+    ({"a": 300}, {"a": 300}),
+    ({"a": 120.7, "b": None}, {"a": 120}),
+    ({"b": False}, {"b": 0}),
+    ("300", {}),
+    ([300], {}),
+])
+def test_host_heights(heights, fixed):
+    root = make_root("a", "b")
+    scroll_fn(root, ["a", "b"], min_cell_size=(50, 70), host_heights=heights)
+    for name in "ab":
+        h = host(root, name)
+        if name in fixed:
+            assert (h.minimumHeight(), h.maximumHeight()) == (fixed[name], fixed[name])
+            assert h.sizePolicy().verticalPolicy() == P.Fixed
+        else:
+            assert (h.minimumHeight(), h.maximumHeight()) == (70, 16777215)
+            assert h.sizePolicy().verticalPolicy() == P.Preferred
+        assert h.minimumWidth() == 50 and h.sizePolicy().horizontalPolicy() == P.Preferred
+
+
+def test_scroll_nothing_found_touches_nothing():
+    root = make_root("a")
+    assert scroll_fn(root, []) is None
+    assert scroll_fn(root, ["x", "y"]) is None
+    assert root.layout() is None and host(root, "a").parent() is root
+
+
+def test_scroll_empties_a_root_layout_that_held_other_widgets():
+    root = QWidget()
+    lay = QHBoxLayout(root)
+    panel, label = QWidget(), QLabel("x")
+    lay.addWidget(panel)
+    lay.addStretch()
+    inner = QVBoxLayout()
+    lay.addLayout(inner)
+    lay.addWidget(label)
+    nested = QWidget()
+    nested.setObjectName("nested")
+    inner.addWidget(nested)
+    # A host inside a detached widget other than the last one must survive until it is placed.
+    QWidget(panel).setObjectName("in_panel")
+    del nested, panel
+    scroll = scroll_fn(root, ["in_panel", "nested"], cols=1)
+    assert root.layout() is lay and lay.count() == 1 and lay.itemAt(0).widget() is scroll
+    assert label.parent() is None
+    content = scroll.widget()
+    assert host(root, "in_panel").parent() is content and host(root, "nested").parent() is content
+
+
+def test_scroll_twice_moves_hosts_and_detaches_the_first_area():
+    root = make_root("a", "b", "c")
+    first = scroll_fn(root, ["a", "b"])
+    second = scroll_fn(root, ["b", "a"])
+    assert first.parent() is None and root.layout().count() == 1
+    grid = second.widget().layout()
+    assert cell(grid, host(root, "b")) == (0, 0) and cell(grid, host(root, "a")) == (0, 1)
+    # An earlier area nobody holds goes away on return, with the hosts this call does not name.
+    a, c = host(root, "a"), host(root, "c")
+    del first, second
+    third = scroll_fn(root, ["c"])
+    gc.collect()
+    assert not isValid(a) and isValid(c) and c.parent() is third.widget()
+
+
+def test_scroll_same_name_twice_keeps_one_placement():
+    root = make_root("a", "b")
+    grid = scroll_fn(root, ("a", "a", "b")).widget().layout()
+    assert grid.count() == 2
+    assert cell(grid, host(root, "a")) == (0, 1) and cell(grid, host(root, "b")) == (1, 0)
+
+
+# ---- the tabs ---------------------------------------------------------------------------------
+
+
+def test_tabs_tree():
+    root = make_root("w_b")
+    result = tabs_fn(root, {"Chirp 1": ["w_a", "w_b", "w_c"], "Chirp 2": ["w_d"], "Empty": []},
+                     root_margins=(1, 2, 3, 4), min_cell_size=(40, 30))
+    lay = root.layout()
+    assert margins(lay) == (1, 2, 3, 4) and lay.count() == 1
+    tabs = lay.itemAt(0).widget()
+    assert isinstance(tabs, QTabWidget) and tabs.parent() is root
+    assert [tabs.tabText(i) for i in range(tabs.count())] == ["Chirp 1", "Chirp 2", "Empty"]
+    assert list(result) == ["w_a", "w_b", "w_c", "w_d"]
+    for i, (names, rows) in enumerate([(["w_a", "w_b", "w_c"], 2), (["w_d"], 1), ([], 0)]):
+        page = tabs.widget(i)
+        assert isinstance(page, QScrollArea) and page.widgetResizable()
+        grid = page.widget().layout()
+        assert [grid.rowStretch(r) for r in range(rows + 1)] == [0] * rows + [1]
+        plain = QGridLayout(plain_widget := QWidget(page))
+        assert (grid.horizontalSpacing(), margins(grid)) == (plain.horizontalSpacing(), margins(plain))
+        plain_widget.setParent(None)
+        for name in names:
+            w = result[name]
+            assert w.objectName() == name and w.parent() is page.widget()
+            assert w.minimumSize() == QSize(40, 30)
+            assert (w.sizePolicy().horizontalPolicy(), w.sizePolicy().verticalPolicy()) == (
+                P.MinimumExpanding, P.MinimumExpanding)
+    assert result["w_b"] is host(root, "w_b")
+
+
+def test_tabs_empty_config_and_nested_hosts():
+    root = QWidget()
+    lay = QVBoxLayout(root)
+    inner = QHBoxLayout()
+    lay.addLayout(inner)
+    label = QLabel("gone")
+    lay.addWidget(label)
+    nested, in_label = QWidget(), QWidget(label)
+    nested.setObjectName("nested")
+    in_label.setObjectName("in_label")
+    inner.addWidget(nested)
+    del in_label
+    result = tabs_fn(root, {"T": ["nested", "in_label"]})
+    assert result["nested"] is nested and label.parent() is None
+    assert result["in_label"].parent() is result["nested"].parent()
+    assert tabs_fn(root, {}) == {} and root.layout().itemAt(0).widget().count() == 0
+
+
+def test_tabs_names_in_two_tabs_and_twice_in_one():
+    root = QWidget()
+    result = tabs_fn(root, {"A": ["x", "y"], "B": ["x", "y", "y"]})
+    tabs = root.layout().itemAt(0).widget()
+    page_a, page_b = (tabs.widget(i).widget() for i in range(2))
+    x, ys = result["x"], page_b.findChildren(QWidget, "y")
+    assert x.parent() is page_b and page_a.findChildren(QWidget) == []
+    assert len(ys) == 2 and result["y"] is ys[1]
+    assert cell(page_b.layout(), x) == (0, 0) and cell(page_b.layout(), ys[1]) == (0, 1)
+
+
+def test_tab_widget_parts_are_never_hosts():
+    # "" names the tab widget itself; moving it or its page stack into a page would hang Qt.
+    root = QWidget()
+    result = tabs_fn(root, {"A": ["a"], "B": ["", "qt_tabwidget_stackedwidget", "qt_tabwidget_tabbar"]})
+    tabs = root.layout().itemAt(0).widget()
+    assert tabs.count() == 2 and tabs.parent() is root
+    assert all(w.parent() is tabs.widget(1).widget() for n, w in result.items() if n != "a")
+
+
+# ---- lifetimes --------------------------------------------------------------------------------
+
+
+def test_tabs_twice_rebuilds_and_drops_the_first_hosts():
+    root = QWidget()
+    first = tabs_fn(root, {"A": ["a", "b"]})
+    second = tabs_fn(root, {"A": ["a"]})
+    gc.collect()
+    # the first tab widget was never handed out, so it and its hosts are gone
+    assert not any(isValid(w) for w in first.values())
+    assert isValid(second["a"]) and host(root, "a") is second["a"] and host(root, "b") is None
+
+
+def test_scroll_after_tabs_keeps_the_named_hosts_only():
+    root = QWidget()
+    made = tabs_fn(root, {"A": ["a", "b"], "B": ["c"]})
+    scroll = scroll_fn(root, ["c", "a"])
+    gc.collect()
+    assert {n: isValid(w) for n, w in made.items()} == {"a": True, "b": False, "c": True}
+    assert made["a"].parent() is scroll.widget()
+
+
+def test_stress_alternating_calls():
+    root = QWidget()
+    QWidget(root).setObjectName("loose")
+    for k in range(100):
+        names = [f"h{(k + j) % 7}" for j in range(4)] + ["loose"]
+        made = tabs_fn(root, {"A": names[:2], "B": names[1:], "C": []}, cols=k % 3)
+        assert all(isValid(w) for w in made.values())
+        scroll = scroll_fn(root, names[::-1] + ["nope"], cols=k % 4, min_cell_size=(10, 10),
+                           host_heights={names[0]: 20} if k % 2 else 15)
+        if k % 5 == 0:
+            gc.collect()
+        content = scroll.widget()
+        assert all(isValid(w) and w.parent() is content for w in made.values())
+        for name in made:
+            plotdeck.build_sample_value_chart(root, name)
+    gc.collect()
+    assert isValid(scroll) and all(isValid(w) for w in made.values())
+
+
+def test_no_leaks():
+    root = make_root("a", "b")
+
+    def both():
+        tabs_fn(root, {"T": ["a", "b"], "U": ["c"]})
+        scroll_fn(root, ["a", "c"], host_heights={"a": 10})
+
+    for fn in (both,
+               call_swallowing(scroll_fn, root, ["a"], host_heights={"a": "x"}),
+               call_swallowing(scroll_fn, root, ["a"], cols="x"),
+               call_swallowing(tabs_fn, root, {"T": ["a"], 5: ["b"]}),
+               call_swallowing(tabs_fn, root, {"T": None})):
+        assert_no_leak(fn, warmup=300, rounds=300)
