@@ -1,6 +1,8 @@
 // collect_files_from_lineEdit: the files under the path typed into a line edit, and their output folder.
 #include "choosers.hpp"
 
+#include "compat.hpp"
+
 namespace {
 
 using namespace lark;
@@ -11,21 +13,6 @@ const Name s_text{"text"}, s_strip{"strip"}, s_is_dir{"is_dir"}, s_is_file{"is_f
     s_generate_output_path{"generate_output_path"}, s_sort_datecode{"sort_datecode"};
 const Name s_empty{""}, s_no_path_title{"No path"}, s_no_path_text{"Please choose a file or a folder first."},
     s_invalid_title{"Invalid path"}, s_not_found_head{"Path not found:\n"}, s_io_error_title{"I/O error"};
-
-// The pending exception as an (normalised) object, taken out of the error indicator.
-Ref take_raised() {
-#if PY_VERSION_HEX >= 0x030C0000
-    return Ref::steal_nullable(PyErr_GetRaisedException());
-#else
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    PyErr_NormalizeException(&type, &value, &tb);
-    if (tb && value) PyException_SetTraceback(value, tb);
-    Py_XDECREF(type);
-    Py_XDECREF(tb);
-    return Ref::steal_nullable(value);
-#endif
-}
 
 // Marks `exc` as the exception being handled, as an except clause does, so that an error
 // raised while reporting it is chained to it.
@@ -71,7 +58,7 @@ Ref collect(PyObject* parent, const Ref& p, const Ref& raw, PyObject* filters, P
 
 // Shows the pending Exception-family error in the "I/O error" box and clears it.
 void report_io_error(PyObject* parent) {
-    Ref exc = take_raised();
+    Ref exc = compat::take_raised_exception();
     Handling handling(exc.get());
     Ref message = str_of(exc.get());
     call_method(global(s_QMessageBox), s_critical, parent, s_io_error_title, message);

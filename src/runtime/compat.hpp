@@ -5,20 +5,38 @@
 
 namespace lark::compat {
 
+// The pending exception as a normalised exception object carrying its traceback, taken out
+// of the error indicator (an empty Ref when none is set).
+inline Ref take_raised_exception() noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    return Ref::steal_nullable(PyErr_GetRaisedException());
+#else
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    if (tb && value) PyException_SetTraceback(value, tb);
+    Py_XDECREF(type);
+    Py_XDECREF(tb);
+    return Ref::steal_nullable(value);
+#endif
+}
+
+// Makes `exc` the pending exception again (nothing when it is empty).
+inline void restore_raised_exception(Ref exc) noexcept {
+    if (!exc) return;
+#if PY_VERSION_HEX >= 0x030C0000
+    PyErr_SetRaisedException(exc.release());
+#else
+    PyObject* value = exc.release();
+    PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(value))), value, PyException_GetTraceback(value));
+#endif
+}
+
 // The pending exception, taken out of the error indicator and put back later.
 struct SavedError {
-#if PY_VERSION_HEX >= 0x030C0000
-    PyObject* exc = nullptr;
-    void save() noexcept { exc = PyErr_GetRaisedException(); }
-    void restore() noexcept { PyErr_SetRaisedException(exc); exc = nullptr; }
-#else
-    PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
-    void save() noexcept { PyErr_Fetch(&type, &value, &tb); }
-    void restore() noexcept {
-        PyErr_Restore(type, value, tb);
-        type = value = tb = nullptr;
-    }
-#endif
+    Ref exc;
+    void save() noexcept { exc = take_raised_exception(); }
+    void restore() noexcept { restore_raised_exception(std::move(exc)); }
 };
 
 // The running interpreter's version, as (major, minor).

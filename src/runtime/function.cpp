@@ -83,28 +83,14 @@ __attribute__((noinline, cold)) void raise_bad_type(const Param& p, const char* 
     PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", p.name,
                  expected, Py_TYPE(given)->tp_name);
     if (subclass) {
-        compat::SavedError saved;
-        saved.save();
-        // Normalise to an instance so the note can be attached to it.
-        PyObject* exc;
-#if PY_VERSION_HEX >= 0x030C0000
-        exc = saved.exc;
-#else
-        PyErr_NormalizeException(&saved.type, &saved.value, &saved.tb);
-        exc = saved.value;
-#endif
-        PyObject* note = PyUnicode_FromFormat(
+        // Attach the note to the raised exception; if that fails, the original error stays.
+        Ref exc = compat::take_raised_exception();
+        Ref note = Ref::steal_nullable(PyUnicode_FromFormat(
             "subclasses of built-in types are refused here: pass an exact %.200s (got %.200s)", expected,
-            Py_TYPE(given)->tp_name);
-        if (note) {
-            PyObject* r = PyObject_CallMethod(exc, "add_note", "O", note);
-            Py_XDECREF(r);
-            Py_DECREF(note);
-        }
-        if (PyErr_Occurred()) {  // the note could not be attached: keep the original error
-            PyErr_Clear();
-        }
-        saved.restore();
+            Py_TYPE(given)->tp_name));
+        if (note) Ref::steal_nullable(PyObject_CallMethod(exc.get(), "add_note", "O", note.get()));
+        PyErr_Clear();
+        compat::restore_raised_exception(std::move(exc));
     }
 }
 
