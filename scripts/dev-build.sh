@@ -8,5 +8,5 @@ python=${2:-python3}
 cmake -S "$root" -B "$build" -G Ninja -DPython_EXECUTABLE="$(command -v "$python")" >/dev/null
 ninja -C "$build" >/dev/null
 mkdir -p "$build/pkg/larkui"
-cp "$root"/src/larkui/*.py "$build/pkg/larkui/"
+cp "$root"/src/larkui/*.py "$root"/src/larkui/*.pyi "$root"/src/larkui/py.typed "$build/pkg/larkui/"
 cp "$build"/*.so "$build/pkg/larkui/"

@@ -182,7 +182,9 @@ struct Binder {
         Args converted;
         converted.objs_[i] = f->default_objs[i];
         if (!convert(p, i, converted)) throw_error();
-        if (converted.owned_[i]) Py_SETREF(f->default_objs[i], converted.owned_[i].release());
+        if (converted.objs_[i] != f->default_objs[i]) {  // the integer conversion made a new int
+            Py_SETREF(f->default_objs[i], Py_NewRef(converted.objs_[i]));
+        }
         f->default_doubles[i] = converted.doubles_[i];
         f->default_flags[i] = converted.flags_[i];
     }
@@ -208,9 +210,10 @@ struct Binder {
             case Conv::integer:
                 if (PyLong_CheckExact(o) || (o == Py_None && p.allow_none)) break;
                 if (!PyNumber_Check(o)) return raise_bad_type(p, "int", o, false), false;
-                out.owned_[i] = Ref::steal_nullable(PyNumber_Long(o));
-                if (!out.owned_[i]) return false;
-                out.objs_[i] = out.owned_[i].get();
+                if (PyObject* converted = PyNumber_Long(o))
+                    out.objs_[i] = out.keep(converted);
+                else
+                    return false;
                 break;
             default:
                 break;

@@ -28,7 +28,7 @@ struct Param {
     bool allow_none = false;  // None passes the exact/integer check (parameters whose default is None)
 };
 
-constexpr int max_params = 12;
+constexpr int max_params = 10;
 
 // The arguments as the body receives them, bound and converted, in parameter order.
 class Args {
@@ -39,12 +39,23 @@ public:
     bool flag(int i) const noexcept { return flags_[i]; }        // Conv::truth
     PyObject* operator[](int i) const noexcept { return objs_[i]; }
 
+    Args() noexcept = default;
+    Args(const Args&) = delete;
+    Args& operator=(const Args&) = delete;
+    ~Args() {
+        for (int i = 0; i < nowned_; ++i) Py_DECREF(owned_[i]);
+    }
+
 private:
     friend struct Binder;
+    // Keeps an int made by the integer conversion for the duration of the call.
+    PyObject* keep(PyObject* converted) noexcept { return owned_[nowned_++] = converted; }
+
     PyObject* objs_[max_params];
     double doubles_[max_params];
     bool flags_[max_params];
-    Ref owned_[max_params];  // ints made by the integer conversion
+    PyObject* owned_[max_params];
+    int nowned_ = 0;
 };
 
 using Body = Ref (*)(const Args&);

@@ -123,7 +123,8 @@ Ref loaded_module_with(PyObject* module_name, PyObject* names) {
         if (PyErr_Occurred()) throw_error();
         return {};
     }
-    if (is_initializing(module.get())) return {};
+    // A None entry blocks the module: the import proper reports that.
+    if (module.is_none() || is_initializing(module.get())) return {};
     for (Py_ssize_t i = 0; names && i < PyTuple_GET_SIZE(names); ++i) {
         Ref value = Ref::steal_nullable(PyObject_GetAttr(module.get(), PyTuple_GET_ITEM(names, i)));
         if (!value) {
@@ -189,7 +190,7 @@ void from_import(const char* module, std::initializer_list<const char*> names) {
                 value = Ref::steal_nullable(PyImport_GetModule(full.get()));
                 if (!value && PyErr_Occurred()) throw_error();
             }
-            if (!value) raise_format(PyExc_ImportError, "cannot import name %S", name);
+            if (!value) raise_format(PyExc_ImportError, "cannot import name %R", name);
         }
         check(PyDict_SetItem(module_dict, name, value.get()));
     }

@@ -1,0 +1,612 @@
+#!/usr/bin/env python3
+"""larkui demo: a measurement-display window built the way an application builds one.
+
+The window comes from a Qt Designer file (window.ui) loaded at run time. A "Streaming" tab shows
+four scrolling charts fed by simulated 1 kHz sensors, a "Spectrum" tab shows snapshot charts of a
+chirp's spectrum, and a files panel picks a folder and collects the data files in it.
+
+    python demo/app.py                 # a window, when there is a display
+    python demo/app.py --offscreen     # fixed number of ticks offscreen, screenshots, measurements
+    python demo/app.py --offscreen --minutes 11   # long run: per-tick time minute by minute
+
+Without a display (no DISPLAY or WAYLAND_DISPLAY on Linux) the offscreen run is the default.
+"""
+from __future__ import annotations
+
+import argparse
+import json
+import math
+import os
+import statistics
+import sys
+import tempfile
+import time
+from functools import partial
+from pathlib import Path
+from typing import Any
+
+HERE = Path(__file__).resolve().parent
+if str(HERE) not in sys.path:
+    sys.path.insert(0, str(HERE))
+
+import numpy as np  # noqa: E402
+
+from sensors import SAMPLE_RATE, ChirpSource, Sensor, block_means, magnitude_spectrum  # noqa: E402
+
+TICK_MS = 40                                     # the GUI timer's period (25 refreshes a second)
+SAMPLES_PER_TICK = SAMPLE_RATE * TICK_MS // 1000  # 40 new samples per channel per tick
+WINDOW_SAMPLES = 4000                            # the streaming charts show the last 4 s (x is in samples = ms)
+FRAME = 1000                                     # spectrum frame: 1 s, so the FFT bins are 1 Hz apart
+SCOPE = 100                                      # the time-domain chart shows the latest 100 ms
+
+# Qt Charts re-lays a line's whole geometry for every point appended, so the cost of a point grows
+# with the series' length. Two things keep the streaming tab smooth:
+#  - a plotted point is the mean of DECIMATION raw samples (50 points/s per channel): at 1 kHz a
+#    window would hold ten times more points than the chart has pixels across, and Qt's per-point
+#    cost would eat the whole frame time;
+#  - the series never grows past 1.5 windows: TimeSeriesBuffer never trims the Qt series (it only
+#    bounds its own y history), so once a series holds that much the demo drops the oldest
+#    half-window with one removePoints call. The chart keeps scrolling, and the per-tick cost stays
+#    flat however long the window runs, instead of growing until the GUI stalls.
+DECIMATION = 20
+POINTS_PER_WINDOW = WINDOW_SAMPLES // DECIMATION
+SERIES_CAP = POINTS_PER_WINDOW * 3 // 2
+assert SAMPLES_PER_TICK % DECIMATION == 0
+
+STREAMING_HOSTS = ["w_temperature", "w_pressure", "w_vibration", "w_flow"]
+SPECTRUM_HOSTS = ["w_chirp_frame", "w_spectrum", "w_chirp_zoom", "w_hum"]
+TAB_SLUGS = {"Streaming": "streaming", "Spectrum": "spectrum"}
+
+
+def parse_args(argv: list[str] | None) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--offscreen", action="store_true",
+                        help="run offscreen even with a display: fixed number of ticks, screenshots, measurements")
+    parser.add_argument("--ticks", type=int, default=150,
+                        help="timer ticks to run offscreen (default 150, six simulated seconds)")
+    parser.add_argument("--minutes", type=float, default=None,
+                        help="offscreen long run of this many simulated minutes, reporting the per-tick time "
+                             "minute by minute (overrides --ticks)")
+    parser.add_argument("--screenshots", type=Path, default=Path("screenshots"),
+                        help="folder for the offscreen PNG screenshots and summary.json (default screenshots/)")
+    parser.add_argument("--readme-screenshot", type=Path, default=None,
+                        help="also save the Streaming tab's window screenshot at this path (for docs/demo.png)")
+    parser.add_argument("--report-every", type=int, default=25,
+                        help="offscreen: print the per-tick measurements averaged over this many ticks")
+    parser.add_argument("--seed", type=int, default=7, help="seed of the simulated instruments")
+    return parser.parse_args(argv)
+
+
+def wants_offscreen(args: argparse.Namespace) -> bool:
+    if args.offscreen or args.minutes is not None or os.environ.get("QT_QPA_PLATFORM") == "offscreen":
+        return True
+    has_display = bool(os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY"))
+    return sys.platform.startswith(("linux", "freebsd", "openbsd", "netbsd")) and not has_display
+
+
+# ---------------------------------------------------------------- charts
+
+
+class Channel:
+    def __init__(self, name: str, color: str, sensor: Sensor, *, mark_dropouts: bool = False) -> None:
+        self.name, self.color, self.sensor = name, color, sensor
+        self.mark_dropouts = mark_dropouts
+        self.last_value = math.nan
+
+
+class StreamingChart:
+    """A scrolling chart: one TimeSeriesBuffer per channel, synced on every tick."""
+
+    def __init__(self, root, host: str, title: str, y_title: str, channels: list[Channel], *,
+                 fixed_y_range: tuple[float, float] | None = None, y_tick_cnt: int | None = None) -> None:
+        from larkui.plotdeck import TimeSeriesBuffer, add_line_to_chart, build_sample_value_chart, make_scatter
+
+        self.host = host
+        self.chart, self.axX, self.axY, self.view = build_sample_value_chart(
+            root, host, y_title=y_title, x_title="Time (ms)", antialias=True, return_view=True)
+        self.chart.setTitle(title)
+        self.fixed_y_range = fixed_y_range
+        self.y_tick_cnt = y_tick_cnt
+        self.channels = channels
+        # sync_scrolling_chart takes the y values by count (window_size + 1 of them); with one point
+        # per DECIMATION samples that would reach many windows back, so the history holds one window.
+        self.buffers = [
+            TimeSeriesBuffer(add_line_to_chart(self.chart, self.axX, self.axY, ch.name, ch.color, 1.5),
+                             POINTS_PER_WINDOW + 1)
+            for ch in channels
+        ]
+        # Qt Charts skips NaN points, so a dropout would only show as a straight bridge: mark each
+        # lost point at the last good value instead.
+        self.dropout_buffers: dict[int, TimeSeriesBuffer] = {}
+        for i, ch in enumerate(channels):
+            if ch.mark_dropouts:
+                dots = make_scatter(self.chart, "Dropout", 7.0, "#ffbf00", "#7a5200", 1.0)
+                dots.attachAxis(self.axX)
+                dots.attachAxis(self.axY)
+                self.dropout_buffers[i] = TimeSeriesBuffer(dots, POINTS_PER_WINDOW + 1)
+        self.buffers += self.dropout_buffers.values()
+        for marker in self.chart.legend().markers():
+            marker.clicked.connect(partial(self.toggle_from_legend, marker))
+
+    def toggle_from_legend(self, marker) -> None:
+        """A legend click hides or shows its series, as the user expects of a legend."""
+        series = marker.series()
+        buffer = next(b for b in self.buffers if b.series == series)
+        showing = not series.isVisible()
+        if showing:
+            buffer.clear()  # restart the line at the present instead of bridging the hidden stretch
+        series.setVisible(showing)
+        marker.setVisible(True)  # hiding a series hides its marker too; keep it there to click again
+        alpha = 255 if showing else 90
+        for getter, setter in ((marker.labelBrush, marker.setLabelBrush), (marker.brush, marker.setBrush)):
+            brush = getter()
+            color = brush.color()
+            color.setAlpha(alpha)
+            brush.setColor(color)
+            setter(brush)
+
+    def feed(self, start: int) -> int:
+        """Reads one tick of samples from every channel into the buffers; returns the points added."""
+        added = 0
+        for i, (ch, buffer) in enumerate(zip(self.channels, self.buffers)):
+            samples = ch.sensor.read(start, SAMPLES_PER_TICK)
+            # A hidden channel is not fed: every flush that writes points shows its series again.
+            if not buffer.is_visible:
+                continue
+            dropouts = self.dropout_buffers.get(i)
+            x = start + DECIMATION
+            for y in block_means(samples, DECIMATION).tolist():
+                buffer.add_point(x, y)
+                if y == y:
+                    ch.last_value = y
+                elif dropouts is not None and dropouts.is_visible and ch.last_value == ch.last_value:
+                    dropouts.add_point(x, ch.last_value)
+                    added += 1
+                x += DECIMATION
+                added += 1
+        return added
+
+    def sync(self) -> float:
+        from larkui.plotdeck import sync_scrolling_chart
+
+        t0 = time.perf_counter()
+        sync_scrolling_chart(self.buffers, self.axX, self.axY, WINDOW_SAMPLES, self.fixed_y_range, 0.1,
+                             self.y_tick_cnt)
+        elapsed = time.perf_counter() - t0
+        for buffer in self.buffers:
+            count = buffer.series.count()
+            if count > SERIES_CAP:
+                buffer.series.removePoints(0, count - POINTS_PER_WINDOW - 1)
+        return elapsed
+
+
+class SnapshotChart:
+    """A frame-snapshot chart: each series shows one whole frame, replaced on every tick."""
+
+    def __init__(self, root, host: str, title: str, x_title: str, y_title: str, series: list[tuple[str, str]], *,
+                 x_step: float, y_step: float, y_format: str = "%d",
+                 fixed_y_range: tuple[float, float] | None = None) -> None:
+        from PySide6.QtCharts import QValueAxis
+
+        from larkui.plotdeck import TimeSeriesBuffer, add_line_to_chart, build_sample_value_chart
+
+        self.host = host
+        self.chart, self.axX, self.axY, self.view = build_sample_value_chart(
+            root, host, y_title=y_title, x_title=x_title, antialias=True, return_view=True)
+        self.chart.setTitle(title)
+        self.axY.setLabelFormat(y_format)
+        # The snapshot sync sets ranges only; ticks on round values keep moving ranges readable.
+        for axis, step in ((self.axX, x_step), (self.axY, y_step)):
+            axis.setTickType(QValueAxis.TickType.TicksDynamic)
+            axis.setTickAnchor(0.0)
+            axis.setTickInterval(step)
+        self.fixed_y_range = fixed_y_range
+        self.buffers = [TimeSeriesBuffer(add_line_to_chart(self.chart, self.axX, self.axY, name, color, 1.5))
+                        for name, color in series]
+
+    def sync(self) -> float:
+        from larkui.plotdeck import sync_snapshot_chart
+
+        t0 = time.perf_counter()
+        sync_snapshot_chart(self.buffers, self.axX, self.axY, self.fixed_y_range)
+        return time.perf_counter() - t0
+
+
+# ---------------------------------------------------------------- the window
+
+
+class DemoWindow:
+    def __init__(self, seed: int) -> None:
+        from PySide6.QtCore import QFile, QIODevice
+        from PySide6.QtUiTools import QUiLoader
+        from PySide6.QtWidgets import (QCheckBox, QLabel, QLineEdit, QListWidget, QMainWindow, QPushButton,
+                                       QStatusBar, QTabWidget, QWidget)
+
+        from larkui.finders import find_child_safe
+        from larkui.plotdeck import wrap_dynamic_charts_into_tabs
+
+        ui_file = QFile(str(HERE / "window.ui"))
+        if not ui_file.open(QIODevice.OpenModeFlag.ReadOnly):
+            raise RuntimeError(f"cannot open {ui_file.fileName()}: {ui_file.errorString()}")
+        window = QUiLoader().load(ui_file, None)
+        ui_file.close()
+        if not isinstance(window, QMainWindow):
+            raise RuntimeError("QUiLoader could not build window.ui")
+        self.window = window
+
+        self.path_edit = find_child_safe(window, QLineEdit, "pathEdit")
+        self.filter_edit = find_child_safe(window, QLineEdit, "filterEdit")
+        self.sort_check = find_child_safe(window, QCheckBox, "sortDatecodeCheck")
+        self.file_list = find_child_safe(window, QListWidget, "fileList")
+        self.output_label = find_child_safe(window, QLabel, "outputLabel")
+        self.last_dir_label = find_child_safe(window, QLabel, "lastDirLabel")
+        self.status = find_child_safe(window, QStatusBar, "statusbar")
+        find_child_safe(window, QPushButton, "browseButton").clicked.connect(self.browse)
+        find_child_safe(window, QPushButton, "collectButton").clicked.connect(self.collect)
+
+        # The four streaming hosts come from the .ui file (found and moved); the spectrum hosts
+        # do not exist there and are created.
+        chart_area = find_child_safe(window, QWidget, "chartArea")
+        self.hosts = wrap_dynamic_charts_into_tabs(
+            chart_area, {"Streaming": STREAMING_HOSTS, "Spectrum": SPECTRUM_HOSTS},
+            cols=2, root_margins=(0, 0, 0, 0), min_cell_size=(460, 372))
+        tabs = chart_area.findChild(QTabWidget)  # the one tab widget the call made
+        if tabs is None:
+            raise RuntimeError("wrap_dynamic_charts_into_tabs made no tab widget")
+        self.tabs = tabs
+
+        rng = np.random.default_rng(seed)
+        self.streaming = [
+            StreamingChart(window, "w_temperature", "Coolant temperature", "°C", [
+                Channel("Inlet", "#1f77b4", Sensor(rng, base=21.5, drift=0.8, amplitude=0.3, period_s=9, noise=0.08)),
+                Channel("Outlet", "#d62728", Sensor(rng, base=25.0, drift=1.0, amplitude=0.4, period_s=9,
+                                                    phase=1.0, noise=0.08)),
+            ]),
+            StreamingChart(window, "w_pressure", "Line pressure (with dropouts)", "kPa", [
+                Channel("Line", "#2ca02c", Sensor(rng, base=101.0, drift=4.0, amplitude=22.0, period_s=3.5,
+                                                  noise=1.2, dropouts_per_min=20), mark_dropouts=True),
+            ]),
+            StreamingChart(window, "w_vibration", "Vibration (Z hidden from the legend)", "m/s²", [
+                Channel("X", "#9467bd", Sensor(rng, base=0.0, drift=0.2, amplitude=1.2, period_s=0.9, noise=0.25)),
+                Channel("Y", "#ff7f0e", Sensor(rng, base=0.0, drift=0.2, amplitude=0.8, period_s=1.3, noise=0.25)),
+                Channel("Z", "#17becf", Sensor(rng, base=9.81, drift=0.2, amplitude=0.5, period_s=0.7, noise=0.25)),
+            ]),
+            StreamingChart(window, "w_flow", "Coolant flow (fixed range)", "L/min", [
+                Channel("Pump A", "#8c564b", Sensor(rng, base=34.0, drift=5.0, amplitude=3.0, period_s=6,
+                                                    noise=1.0, dropouts_per_min=12)),
+                Channel("Pump B", "#e377c2", Sensor(rng, base=22.0, drift=4.0, amplitude=2.0, period_s=5,
+                                                    noise=1.0)),
+            ], fixed_y_range=(0.0, 60.0), y_tick_cnt=7),
+        ]
+        self.chirp = ChirpSource(rng)
+        self.spectrum = [
+            SnapshotChart(window, "w_chirp_frame", f"Chirp: the latest {SCOPE} ms", "Sample", "Amplitude",
+                          [("Signal", "#1f77b4")], x_step=20, y_step=0.5, y_format="%.1f"),
+            SnapshotChart(window, "w_spectrum", "Spectrum of the latest 1 s frame", "Frequency (Hz)",
+                          "Magnitude (dB)", [("Peak hold (this sweep)", "#bbbbbb"), ("Magnitude", "#d62728")],
+                          x_step=100, y_step=20),
+            SnapshotChart(window, "w_chirp_zoom", "Around the chirp's frequency", "Frequency (Hz)", "Magnitude",
+                          [("Magnitude", "#2ca02c")], x_step=20, y_step=0.05, y_format="%.2f"),
+            SnapshotChart(window, "w_hum", "Mains hum band, 30–70 Hz (fixed range)", "Frequency (Hz)", "Magnitude",
+                          [("Magnitude", "#9467bd")], x_step=10, y_step=0.2, y_format="%.1f",
+                          fixed_y_range=(0.0, 1.0)),
+        ]
+        self.sample = 0  # samples taken so far, per channel
+        self.chirp_tail = np.zeros(FRAME)
+        self.peak_db: np.ndarray | None = None
+        self.last_sweep = -1
+        self.window.resize(1400, 860)
+
+    # ---- the GUI timer's work
+
+    def tick(self) -> dict[str, float]:
+        """One timer tick: the producers hand data to the buffers, then each chart is synced."""
+        start = self.sample
+        added = sum(chart.feed(start) for chart in self.streaming)
+        self.feed_spectrum(start)
+        self.sample += SAMPLES_PER_TICK
+        scroll_s = sum(chart.sync() for chart in self.streaming)
+        snap_s = sum(chart.sync() for chart in self.spectrum)
+        return {"scrolling_s": scroll_s, "snapshot_s": snap_s, "points": added,
+                "frame_points": sum(len(b.last_snapshot_data) for c in self.spectrum for b in c.buffers
+                                    if b.last_snapshot_data is not None)}
+
+    def feed_spectrum(self, start: int) -> None:
+        # Every frame handed to set_data is a new array: the buffer keeps the caller's object, not a copy.
+        self.chirp_tail = np.concatenate((self.chirp_tail[SAMPLES_PER_TICK:],
+                                          self.chirp.read(start, SAMPLES_PER_TICK)))
+        end = start + SAMPLES_PER_TICK
+        mag = magnitude_spectrum(self.chirp_tail)  # bin k is k Hz
+        db = 20.0 * np.log10(np.maximum(mag, 1e-5))
+        sweep = int(end / SAMPLE_RATE // self.chirp.sweep_s)
+        if sweep != self.last_sweep or self.peak_db is None:
+            self.peak_db, self.last_sweep = db, sweep
+        else:
+            self.peak_db = np.maximum(self.peak_db, db)
+
+        frame_chart, spectrum_chart, zoom_chart, hum_chart = self.spectrum
+        frame_chart.buffers[0].set_data(self.chirp_tail[-SCOPE:], end - SCOPE + 1)
+        # Bin 0 (DC) is left out: the frames start at x offset 1, so x reads in Hz.
+        spectrum_chart.buffers[0].set_data(self.peak_db[1:], 1.0)
+        spectrum_chart.buffers[1].set_data(db[1:], 1.0)
+        f = self.chirp.frequency(end)
+        lo = int(min(max(round(f) - 40, 1), len(mag) - 81))
+        zoom_chart.buffers[0].set_data(mag[lo:lo + 81], lo)
+        hum_chart.buffers[0].set_data(mag[30:71], 30.0)
+
+    # ---- the files panel
+
+    def browse(self) -> None:
+        from larkui.choosers import pick_folder_path
+
+        folder = pick_folder_path(self.window, line_edit=self.path_edit, title="Choose a data folder",
+                                  last_dir_obj=self.window)
+        remembered = getattr(self.window, "_last_dir", None)
+        self.last_dir_label.setText(f"Last folder: {remembered if remembered is not None else '–'}")
+        if folder:
+            self.collect()
+
+    def collect(self) -> None:
+        from larkui.choosers import collect_files_from_lineEdit
+
+        result = collect_files_from_lineEdit(self.window, self.path_edit, "results", self.filter_edit.text().split(),
+                                             sort_datecode=self.sort_check.isChecked())
+        self.file_list.clear()
+        if result is None:
+            self.output_label.setText("Output folder: –")
+            self.file_list.addItem("(nothing collected)")
+            return
+        _paths, names, out_dir = result
+        self.file_list.addItems([str(n) for n in names])
+        self.output_label.setText(f"Output folder: {out_dir}")
+
+
+def write_sample_data(folder: Path) -> None:
+    """A small data folder for the files panel: runs with date codes, out of order, and other files."""
+    rng = np.random.default_rng(3)
+    for name in ("pump_20250301_081500.csv", "pump_20250228_171000.csv", "pump_20250301_120000.bin",
+                 "pump_20250227.csv", "calibration.csv", "notes.txt"):
+        path = folder / name
+        if name.endswith(".bin"):
+            path.write_bytes(rng.standard_normal(256).astype("<f4").tobytes())
+        elif name.endswith(".csv"):
+            rows = "\n".join(f"{i},{v:.4f}" for i, v in enumerate(34 + rng.standard_normal(50)))
+            path.write_text("sample,flow_l_min\n" + rows + "\n", encoding="utf-8")
+        else:
+            path.write_text("Sample data written by the larkui demo.\n", encoding="utf-8")
+
+
+# ---------------------------------------------------------------- offscreen run
+
+
+def quiet_qt_messages() -> None:
+    """Qt Charts warns once per NaN point it drops; the demo's dropouts make that noise on purpose."""
+    from PySide6.QtCore import qInstallMessageHandler
+
+    def handler(_mode, _context, message: str) -> None:
+        if message.startswith("Ignored NaN") or "propagateSizeHints" in message:
+            return
+        sys.stderr.write(message + "\n")
+
+    qInstallMessageHandler(handler)
+
+
+def answer_next_folder_dialog(folder: Path) -> None:
+    """Offscreen, play the user: choose `folder` in the dialog that is about to open."""
+    from PySide6.QtCore import QTimer
+    from PySide6.QtWidgets import QApplication, QFileDialog
+
+    def answer() -> None:
+        dialog = QApplication.activeModalWidget()
+        if isinstance(dialog, QFileDialog):
+            dialog.setDirectory(str(folder))
+            dialog.accept()
+        elif dialog is not None:
+            dialog.close()
+
+    QTimer.singleShot(0, answer)
+
+
+def close_stray_dialogs() -> None:
+    """Offscreen no one can dismiss a modal box; close any that stays open for more than a second."""
+    from PySide6.QtCore import QTimer
+    from PySide6.QtWidgets import QApplication
+
+    seen: dict[int, float] = {}
+
+    def check() -> None:
+        dialog = QApplication.activeModalWidget()
+        if dialog is None:
+            return
+        first = seen.setdefault(id(dialog), time.monotonic())
+        if time.monotonic() - first > 1.0:
+            print(f"closing an unexpected dialog: {dialog.windowTitle()!r}", file=sys.stderr)
+            dialog.close()
+
+    timer = QTimer(QApplication.instance())
+    timer.timeout.connect(check)
+    timer.start(200)
+
+
+def chart_summary(chart) -> dict:
+    """What a person reads off a chart: the axis ranges and, per series, the data inside the x window."""
+    x_min, x_max = chart.axX.min(), chart.axX.max()
+    series_info = {}
+    for buffer in chart.buffers:
+        series = buffer.series
+        pts = [(p.x(), p.y()) for p in series.points()]
+        inside = [y for x, y in pts if x_min <= x <= x_max and math.isfinite(y)]
+        # The values the chart was last fed: the scrolling history, or the whole frame.
+        fed = buffer.history if isinstance(chart, StreamingChart) else list(buffer.last_snapshot_data)
+        fed = [y for y in fed if math.isfinite(y)]
+        series_info[series.name()] = {
+            "visible": series.isVisible(),
+            "count": len(pts),
+            "first_x": pts[0][0] if pts else None,
+            "last_x": pts[-1][0] if pts else None,
+            "y_min_in_window": min(inside) if inside else None,
+            "y_max_in_window": max(inside) if inside else None,
+            "y_min_fed": min(fed) if fed else None,
+            "y_max_fed": max(fed) if fed else None,
+            "kind": type(series).__name__,
+            "color": series.color().name(),
+            "points_in_window": len(inside),
+        }
+    area = chart.view.mapFromScene(chart.chart.mapToScene(chart.chart.plotArea())).boundingRect()
+    return {"title": chart.chart.title(), "x_range": [x_min, x_max], "y_range": [chart.axY.min(), chart.axY.max()],
+            "fixed_y_range": list(chart.fixed_y_range) if chart.fixed_y_range else None,
+            "plot_area": [area.x(), area.y(), area.width(), area.height()], "series": series_info}
+
+
+def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
+    out = args.screenshots
+    out.mkdir(parents=True, exist_ok=True)
+    close_stray_dialogs()
+    demo.window.show()
+    app.processEvents()
+
+    with tempfile.TemporaryDirectory(prefix="larkui-demo-") as tmp:
+        data_dir = Path(tmp) / "measurements"
+        data_dir.mkdir()
+        write_sample_data(data_dir)
+        answer_next_folder_dialog(data_dir)
+        demo.browse()  # the folder dialog, answered above; then the collection
+        print(f"files panel: picked {demo.path_edit.text()}")
+        print(f"  collected: {', '.join(demo.file_list.item(i).text() for i in range(demo.file_list.count()))}")
+        print(f"  {demo.output_label.text()}")
+
+    def hide_z_from_legend() -> None:
+        """Half-way through, the user hides the vibration chart's Z axis (gravity squashes X and Y)."""
+        for marker in demo.streaming[2].chart.legend().markers():
+            if marker.label() == "Z":
+                marker.clicked.emit()
+
+    ticks = args.ticks if args.minutes is None else int(args.minutes * 60_000 / TICK_MS)
+    ticks_per_minute = 60_000 // TICK_MS
+    rows: list[dict[str, float]] = []
+    print(f"{ticks} ticks of {TICK_MS} ms ({ticks * TICK_MS / 1000:.0f} simulated s), "
+          f"sensors at {SAMPLE_RATE} Hz, one plotted point per {DECIMATION} samples")
+    print(f"{'ticks':>11} {'scroll sync':>12} {'snap sync':>10} {'tick':>9} {'points/tick':>11} {'points/s':>10}")
+    block: list[dict[str, float]] = []
+    for i in range(ticks):
+        if i == ticks // 2:
+            hide_z_from_legend()
+        t0 = time.perf_counter()
+        row = demo.tick()
+        app.processEvents()  # repaint as the event loop would between ticks
+        row["tick_s"] = time.perf_counter() - t0
+        rows.append(row)
+        block.append(row)
+        if args.minutes is None and len(block) == args.report_every:
+            print_block(i + 1, block)
+            block = []
+        elif args.minutes is not None and len(block) == ticks_per_minute:
+            print_block(i + 1, block, label=f"minute {(i + 1) // ticks_per_minute}")
+            block = []
+    if block:
+        print_block(ticks, block)
+
+    sync_s = [r["scrolling_s"] + r["snapshot_s"] for r in rows]
+    points = sum(r["points"] + r["frame_points"] for r in rows)
+    print(f"per tick: sync median {statistics.median(sync_s) * 1e3:.2f} ms, max {max(sync_s) * 1e3:.2f} ms; "
+          f"tick median {statistics.median(r['tick_s'] for r in rows) * 1e3:.2f} ms; "
+          f"{points / sum(sync_s):,.0f} points/s through the sync functions")
+    if args.minutes is not None and ticks >= 2 * ticks_per_minute:
+        first = statistics.mean(r["tick_s"] for r in rows[:ticks_per_minute])
+        last = statistics.mean(r["tick_s"] for r in rows[-ticks_per_minute:])
+        print(f"long run: first minute {first * 1e3:.2f} ms/tick, last minute {last * 1e3:.2f} ms/tick, "
+              f"ratio {last / first:.2f} ({'within' if last <= 2 * first else 'NOT within'} 2x)")
+        longest = max(b.series.count() for c in demo.streaming for b in c.buffers)
+        print(f"longest streaming series: {longest} points (cap {SERIES_CAP})")
+
+    demo.status.showMessage(f"{demo.sample / SAMPLE_RATE:.0f} s simulated · sync {statistics.median(sync_s) * 1e3:.1f} ms "
+                            f"per tick (median) · {SAMPLE_RATE // DECIMATION} plotted points/s per channel")
+    summary: dict[str, Any] = {"ticks": ticks, "samples_per_channel": demo.sample, "window_samples": WINDOW_SAMPLES,
+               "series_cap": SERIES_CAP, "tabs": [], "charts": {}, "files": {
+                   "path": demo.path_edit.text(), "listed": [demo.file_list.item(i).text()
+                                                             for i in range(demo.file_list.count())],
+                   "output": demo.output_label.text(), "last_dir": demo.last_dir_label.text()}}
+    tabs = demo.tabs
+    for index in range(tabs.count()):
+        label = tabs.tabText(index)
+        slug = TAB_SLUGS.get(label, label.lower())
+        tabs.setCurrentIndex(index)
+        app.processEvents()
+        shot = out / f"{slug}.png"
+        demo.window.grab().save(str(shot))
+        charts = demo.streaming if label == "Streaming" else demo.spectrum
+        for chart in charts:
+            chart.view.grab().save(str(out / f"chart-{chart.host}.png"))
+            summary["charts"][chart.host] = chart_summary(chart) | {"tab": label,
+                                                                    "screenshot": f"chart-{chart.host}.png"}
+        summary["tabs"].append({"label": label, "screenshot": shot.name})
+        if label == "Streaming" and args.readme_screenshot:
+            args.readme_screenshot.parent.mkdir(parents=True, exist_ok=True)
+            demo.window.grab().save(str(args.readme_screenshot))
+    tabs.setCurrentIndex(0)
+    (out / "summary.json").write_text(json.dumps(summary, indent=2, ensure_ascii=False), encoding="utf-8")
+    print(f"screenshots: {', '.join(t['screenshot'] for t in summary['tabs'])} and one per chart in {out}/")
+    return 0
+
+
+def print_block(done: int, block: list[dict[str, float]], label: str | None = None) -> None:
+    n = len(block)
+    scroll = sum(r["scrolling_s"] for r in block) / n
+    snap = sum(r["snapshot_s"] for r in block) / n
+    tick = sum(r["tick_s"] for r in block) / n
+    pts = sum(r["points"] + r["frame_points"] for r in block) / n
+    rate = pts / (scroll + snap) if scroll + snap else float("nan")
+    print(f"{label or f'{done - n + 1}-{done}':>11} {scroll * 1e3:9.2f} ms {snap * 1e3:7.2f} ms "
+          f"{tick * 1e3:6.2f} ms {pts:11.0f} {rate:10,.0f}")
+
+
+# ---------------------------------------------------------------- interactive run
+
+
+def run_interactive(app, demo: DemoWindow) -> int:
+    from PySide6.QtCore import QTimer
+
+    tmp = tempfile.TemporaryDirectory(prefix="larkui-demo-")
+    data_dir = Path(tmp.name) / "measurements"
+    data_dir.mkdir()
+    write_sample_data(data_dir)
+    demo.path_edit.setText(str(data_dir))
+    demo.collect()
+    stats: list[dict[str, float]] = []
+
+    def on_timeout() -> None:
+        stats.append(demo.tick())
+        if len(stats) == 1000 // TICK_MS:
+            sync_ms = sum(r["scrolling_s"] + r["snapshot_s"] for r in stats) / len(stats) * 1e3
+            demo.status.showMessage(f"{demo.sample / SAMPLE_RATE:.0f} s simulated · sync {sync_ms:.2f} ms per tick · "
+                                    f"{sum(r['points'] for r in stats)} streaming points/s")
+            stats.clear()
+
+    timer = QTimer()
+    timer.timeout.connect(on_timeout)
+    timer.start(TICK_MS)
+    demo.window.show()
+    try:
+        return app.exec()
+    finally:
+        tmp.cleanup()
+
+
+def main(argv: list[str] | None = None) -> int:
+    args = parse_args(argv)
+    offscreen = wants_offscreen(args)
+    if offscreen:
+        os.environ["QT_QPA_PLATFORM"] = "offscreen"
+    from PySide6.QtCore import Qt
+    from PySide6.QtWidgets import QApplication
+
+    # QUiLoader loads Qt's designer plugins; one of them asks for this before the application exists.
+    QApplication.setAttribute(Qt.ApplicationAttribute.AA_ShareOpenGLContexts)
+    app = QApplication.instance() or QApplication(sys.argv[:1])
+    quiet_qt_messages()
+    demo = DemoWindow(args.seed)
+    return run_offscreen(app, demo, args) if offscreen else run_interactive(app, demo)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

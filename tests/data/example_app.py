@@ -1,0 +1,79 @@
+"""A small application written against larkui's type stubs; mypy --strict must accept it."""
+from __future__ import annotations
+
+from pathlib import Path
+from typing import assert_type
+
+import numpy as np
+from PySide6.QtCharts import QChart, QChartView, QLineSeries, QScatterSeries, QValueAxis
+from PySide6.QtCore import Qt
+from PySide6.QtGui import QColor
+from PySide6.QtWidgets import QApplication, QLineEdit, QPushButton, QScrollArea, QWidget
+
+from larkui.choosers import collect_files_from_lineEdit, pick_file_path, pick_folder_path
+from larkui.finders import find_child_safe
+from larkui.plotdeck import (TimeSeriesBuffer, add_line_to_chart, build_sample_value_chart, make_line, make_scatter,
+                             sync_scrolling_chart, sync_snapshot_chart, wrap_dynamic_charts_into_tabs,
+                             wrap_hosts_in_scroll)
+
+
+class Window:
+    def __init__(self, root: QWidget) -> None:
+        self.root = root
+        self.path_edit = find_child_safe(root, QLineEdit, "pathEdit")
+        assert_type(self.path_edit, QLineEdit)
+        button = find_child_safe(root, QPushButton, "browseButton")
+        button.clicked.connect(self.browse)
+
+        hosts = wrap_dynamic_charts_into_tabs(root, {"Live": ["w_live"], "Frames": ["w_frame"]}, cols=1)
+        assert_type(hosts, dict[str, QWidget])
+        chart, ax_x, ax_y = build_sample_value_chart(root, "w_live", y_title="Volt")
+        assert_type(chart, QChart)
+        _, _, _, view = build_sample_value_chart(root, "w_frame", return_view=True)
+        assert_type(view, QChartView)
+
+        line = add_line_to_chart(chart, ax_x, ax_y, "ch1", "#1f77b4", 1.5)
+        assert_type(line, QLineSeries)
+        dashed = make_line(chart, "ch2", QColor(Qt.GlobalColor.red), style=Qt.PenStyle.DashLine)
+        dots = make_scatter(chart, "marks", 6.0, "white", "black", 1.0)
+        assert_type(dots, QScatterSeries)
+        self.buffers = [TimeSeriesBuffer(line), TimeSeriesBuffer(dashed, max_history=500), TimeSeriesBuffer(dots)]
+        self.ax_x: QValueAxis = ax_x
+        self.ax_y: QValueAxis = ax_y
+
+    def on_sample(self, t: float, value: float) -> None:
+        self.buffers[0].add_point(t, value)
+
+    def on_timer(self) -> None:
+        sync_scrolling_chart(self.buffers, self.ax_x, self.ax_y, 1000, y_tick_cnt=5)
+        sync_snapshot_chart(self.buffers, self.ax_x, self.ax_y, (0.0, 1.0))
+        newest: float = self.buffers[0].last_x
+        visible: bool = self.buffers[0].is_visible
+        recent: list[float] = self.buffers[0].history[-10:]
+        del newest, visible, recent
+
+    def on_frame(self, frame: np.ndarray) -> None:
+        self.buffers[1].set_data(frame, x_offset=100.0)
+        self.buffers[2].set_data([1.0, 2.0, 3.0])
+        updated: bool = self.buffers[1].flush()
+        del updated
+
+    def browse(self) -> None:
+        folder = pick_folder_path(self.root, line_edit=self.path_edit, last_dir_obj=self)
+        assert_type(folder, str | None)
+        as_path = pick_file_path(self.root, name_filter="CSV (*.csv)", return_pathlib=True)
+        assert_type(as_path, Path | None)
+        found = collect_files_from_lineEdit(self.root, self.path_edit, "out", [".csv"], sort_datecode=True)
+        if found is not None:
+            paths, names, out_dir = found
+            assert_type(paths, list[str])
+            assert_type(out_dir, Path)
+
+    def arrange(self) -> QScrollArea | None:
+        return wrap_hosts_in_scroll(self.root, ["w_live", "w_frame"], cols=2, host_heights={"w_live": 300})
+
+
+def main() -> None:
+    app = QApplication([])
+    Window(QWidget())
+    app.quit()

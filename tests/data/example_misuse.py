@@ -1,0 +1,21 @@
+"""Calls the stubs must refuse; each line marked `# refused` must be a mypy error, and no other."""
+from PySide6.QtCharts import QLineSeries, QValueAxis
+from PySide6.QtWidgets import QLineEdit, QWidget
+
+from larkui.choosers import collect_files_from_lineEdit, pick_folder_path
+from larkui.finders import find_child_safe
+from larkui.plotdeck import TimeSeriesBuffer, build_sample_value_chart, sync_scrolling_chart
+
+root = QWidget()
+edit: QWidget = find_child_safe(root, QLineEdit, "pathEdit")
+not_a_widget = find_child_safe(root, int, "pathEdit")  # refused
+find_child_safe(root, QLineEdit, None)  # refused
+build_sample_value_chart(root, "host", "Value")  # refused
+chart, ax_x, ax_y = build_sample_value_chart(root, "host", return_view=True)  # refused
+sync_scrolling_chart((), QValueAxis(), QValueAxis(), 100)  # refused
+sync_scrolling_chart([], QValueAxis(), QValueAxis(), 100, fixed_y_range=[0, 1])  # refused
+pick_folder_path(root, None)  # refused
+collect_files_from_lineEdit(root, QLineEdit(), "out", (".csv",))  # refused
+TimeSeriesBuffer(QValueAxis())  # refused
+TimeSeriesBuffer(QLineSeries()).is_visible = False  # refused
+text: str = pick_folder_path(root)  # refused
