@@ -23,7 +23,7 @@ Ref find_child_safe(const Args& a) {
     Ref type_text = Ref::steal(PyObject_Format(type_name.get(), s_empty.get()));
     Ref message = Ref::steal(PyUnicode_FromFormat("[UI Load Error] Cannot find widget: '%U' (Expected type: %U)",
                                                   name, type_text.get()));
-    raise_value(PyExc_RuntimeError, message.get());
+    return fail(PyExc_RuntimeError, message.get());
 }
 
 const FunctionSpec find_child_safe_spec{

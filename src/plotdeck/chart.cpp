@@ -27,10 +27,10 @@ Ref make_axis(PyObject* title) {
     return axis;
 }
 
-[[noreturn]] void raise_host_missing(PyObject* host_name) {
+Ref host_missing(PyObject* host_name) {
     Ref head = Ref::steal(PyUnicode_Concat(s_missing_head.get(), host_name));
     Ref message = Ref::steal(PyUnicode_Concat(head.get(), s_missing_tail.get()));
-    raise_value(PyExc_RuntimeError, message.get());
+    return fail(PyExc_RuntimeError, message.get());
 }
 
 // build_sample_value_chart(ui_root, host_name, *, y_title, x_title, show_legend, antialias,
@@ -44,7 +44,7 @@ Ref build_sample_value_chart(const Args& a) {
                return_view = a.flag(7);
 
     Ref host = call_method(ui_root, s_findChild, global(s_QWidget), host_name);
-    if (host.is_none()) raise_host_missing(host_name);
+    if (host.is_none()) return host_missing(host_name);
 
     if (call_method(host, s_layout).is_none()) {
         Ref layout = call(global(s_QVBoxLayout), host);

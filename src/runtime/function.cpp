@@ -235,7 +235,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t
             return nullptr;
         }
         Ref result = f->body(bound);
-        return result ? result.release() : Py_NewRef(Py_None);
+        if (!is_failure(result)) return result ? result.release() : Py_NewRef(Py_None);
     } catch (const PyErrOccurred&) {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();

@@ -177,6 +177,12 @@ inline bool compare(PyObject* a, PyObject* b, int op) { return check(PyObject_Ri
 // Raises `type` with `value` as its only argument and throws.
 [[noreturn]] void raise_value(PyObject* type, PyObject* value);
 
+// For a body's own, expected failure: sets `type` with `value` as its only argument and returns
+// the result that makes the call raise it (`return fail(...)`), without the cost of a C++ throw.
+Ref fail(PyObject* type, PyObject* value) noexcept;
+// True for the result that `fail` returns.
+bool is_failure(const Ref& result) noexcept;
+
 // Unpacks a two-item value: a tuple or list by its length, anything else by iteration.
 // Too many or too few items raise ValueError with the library's unpacking messages.
 std::pair<Ref, Ref> unpack_pair(PyObject* value);
