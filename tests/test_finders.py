@@ -99,8 +99,8 @@ class Checker:
 
 
 class Formatted:
-    def __format__(self, spec):
-        return f"Formatted[{spec}]"
+    def __format__(self, format_spec):
+        return f"Formatted[{format_spec}]"
 
 
 @pytest.mark.parametrize("type_name, shown", [(42, "42"), (Formatted(), "Formatted[]"), ("Plain", "Plain")])

@@ -413,23 +413,23 @@ bool ready_function_type() noexcept {
     return function_type != nullptr;
 }
 
-Ref make_function(const FunctionSpec& spec, std::initializer_list<PyObject*> defaults) {
-    const int n = static_cast<int>(spec.params.size());
-    if (n > max_params) raise_format(PyExc_SystemError, "%s: too many parameters", spec.name);
+Ref make_function(const FunctionSpec& table, std::initializer_list<PyObject*> defaults) {
+    const int n = static_cast<int>(table.params.size());
+    if (n > max_params) raise_format(PyExc_SystemError, "%s: too many parameters", table.name);
     auto* f = PyObject_GC_New(FunctionObject, function_type);
     if (!f) throw_error();
     // Zero everything after the header so that dealloc is safe on any failure below.
     std::memset(reinterpret_cast<char*>(f) + sizeof(PyObject), 0, sizeof(FunctionObject) - sizeof(PyObject));
     Ref owner = Ref::steal(reinterpret_cast<PyObject*>(f));
     f->vectorcall = function_vectorcall;
-    f->body = spec.body;
-    f->params = spec.params.begin();
+    f->body = table.body;
+    f->params = table.params.begin();
     f->nparams = n;
-    PyOS_snprintf(f->tb_name, sizeof f->tb_name, "%s.%s", module_full_name(), spec.qualname);
-    f->name = Ref::steal(PyUnicode_InternFromString(spec.name)).release();
-    f->qualname = Ref::steal(PyUnicode_FromString(spec.qualname)).release();
+    PyOS_snprintf(f->tb_name, sizeof f->tb_name, "%s.%s", module_full_name(), table.qualname);
+    f->name = Ref::steal(PyUnicode_InternFromString(table.name)).release();
+    f->qualname = Ref::steal(PyUnicode_FromString(table.qualname)).release();
     f->module = Ref::steal(PyUnicode_FromString(module_full_name())).release();
-    f->doc = text_or_none(spec.doc).release();
+    f->doc = text_or_none(table.doc).release();
 
     Ref varnames = Ref::steal(PyTuple_New(n));
     Ref annotations = Ref::steal(PyDict_New());
@@ -455,7 +455,7 @@ Ref make_function(const FunctionSpec& spec, std::initializer_list<PyObject*> def
             if (!p.optional) ++f->min_positional;
         }
         if (!p.optional) continue;
-        if (next_default == defaults.end()) raise_format(PyExc_SystemError, "%s: missing default", spec.name);
+        if (next_default == defaults.end()) raise_format(PyExc_SystemError, "%s: missing default", table.name);
         PyObject* value = *next_default++;
         f->default_objs[i] = Py_NewRef(value);
         if (p.keyword_only)
@@ -464,8 +464,8 @@ Ref make_function(const FunctionSpec& spec, std::initializer_list<PyObject*> def
             check(PyList_Append(positional_defaults.get(), value));
         Binder::convert_default(p, i, f);
     }
-    if (spec.return_annotation) {
-        Ref ann = Ref::steal(PyUnicode_FromString(spec.return_annotation));
+    if (table.return_annotation) {
+        Ref ann = Ref::steal(PyUnicode_FromString(table.return_annotation));
         check(PyDict_SetItemString(annotations.get(), "return", ann.get()));
     }
     f->varnames = varnames.release();

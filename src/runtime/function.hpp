@@ -95,7 +95,7 @@ constexpr Param or_none(Param p) {
 // Makes a function object from its table. `defaults` are the default objects of the optional
 // parameters, in parameter order (positional ones go to __defaults__, keyword-only ones to
 // __kwdefaults__). Filename and traceback names come from the module being initialised.
-Ref make_function(const FunctionSpec& spec, std::initializer_list<PyObject*> defaults = {});
+Ref make_function(const FunctionSpec& table, std::initializer_list<PyObject*> defaults = {});
 
 // Creates the function type of this module; called once by the module init.
 bool ready_function_type() noexcept;

@@ -20,7 +20,7 @@ PyObject* module_dict = nullptr;    // borrowed from module_object
 PyObject* builtins_dict = nullptr;  // strong
 std::int64_t loaded_interpreter = -1;
 
-PyObject* module_create(PyObject* spec, PyModuleDef*) noexcept {
+PyObject* module_create(PyObject* module_spec, PyModuleDef*) noexcept {
     std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) return nullptr;
     if (loaded_interpreter == -1) {
@@ -30,7 +30,7 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) noexcept {
                         "Interpreter change detected - this module can only be loaded into one interpreter per process.");
         return nullptr;
     }
-    PyObject* name = PyObject_GetAttrString(spec, "name");
+    PyObject* name = PyObject_GetAttrString(module_spec, "name");
     if (!name) return nullptr;
     PyObject* module = PyModule_NewObject(name);
     Py_DECREF(name);
@@ -99,13 +99,13 @@ PyModuleDef module_def = {
 };
 
 bool is_initializing(PyObject* module) noexcept {
-    PyObject* spec = PyObject_GetAttrString(module, "__spec__");
-    if (!spec) {
+    PyObject* module_spec = PyObject_GetAttrString(module, "__spec__");
+    if (!module_spec) {
         PyErr_Clear();
         return false;
     }
-    PyObject* flag = PyObject_GetAttrString(spec, "_initializing");
-    Py_DECREF(spec);
+    PyObject* flag = PyObject_GetAttrString(module_spec, "_initializing");
+    Py_DECREF(module_spec);
     if (!flag) {
         PyErr_Clear();
         return false;
