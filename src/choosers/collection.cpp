@@ -17,16 +17,13 @@ const Name s_empty{""}, s_no_path_title{"No path"}, s_no_path_text{"Please choos
 // Marks `exc` as the exception being handled, as an except clause does, so that an error
 // raised while reporting it is chained to it.
 class Handling {
-    PyObject* previous_;
+    Ref previous_;
 
 public:
-    explicit Handling(PyObject* exc) noexcept : previous_(PyErr_GetHandledException()) {
+    explicit Handling(PyObject* exc) noexcept : previous_(Ref::steal_nullable(PyErr_GetHandledException())) {
         PyErr_SetHandledException(exc);
     }
-    ~Handling() {
-        PyErr_SetHandledException(previous_);
-        Py_XDECREF(previous_);
-    }
+    ~Handling() { PyErr_SetHandledException(previous_.get()); }
     Handling(const Handling&) = delete;
     Handling& operator=(const Handling&) = delete;
 };
@@ -81,9 +78,11 @@ Ref collect_files_from_lineEdit(const Args& a) {
     }
 
     // An empty filter list selects every file; the caller's list is left as it is.
-    Ref filters = PyList_GET_SIZE(name_filter) ? Ref::borrow(name_filter)
-                                               : Ref::steal(PyList_New(1));
-    if (filters.get() != name_filter) PyList_SET_ITEM(filters.get(), 0, Py_NewRef(s_empty.get()));
+    Ref filters = Ref::borrow(name_filter);
+    if (!PyList_GET_SIZE(name_filter)) {
+        filters = Ref::steal(PyList_New(0));
+        check(PyList_Append(filters.get(), s_empty.get()));
+    }
 
     Ref p = call(global(s_Path), raw);
     Ref result;
