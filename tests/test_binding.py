@@ -269,3 +269,16 @@ def test_float_refusal_changes_nothing(series, given):
     with pytest.raises(TypeError):
         buf.set_data([1], given)
     assert buf.history == [] and buf._pending_points == [] and buf._pending_snapshot is None
+
+
+@pytest.mark.parametrize("type_name, shown", [
+    ("Größe", "Größe"),                      # non-ASCII type names come through whole
+    ("T" * 250, "T" * 200),                  # the type name is cut at 200 bytes
+    ("é" * 150, "é" * 100),                  # two-byte characters: 100 of them fill the 200 bytes
+    ("x" + "é" * 150, "x" + "é" * 99 + "\ufffd"),  # a character cut in half shows as a replacement
+])
+def test_refusal_message_type_names(type_name, shown):
+    given = type(type_name, (), {})()
+    with pytest.raises(TypeError) as info:
+        find(object(), object, given)
+    assert str(info.value) == f"Argument 'name' has incorrect type (expected str, got {shown})"

@@ -5,6 +5,8 @@
 
 #include <structmember.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -47,12 +49,29 @@ PyTypeObject* function_type = nullptr;
 // They only set the error: a failed binding returns without a C++ throw, which would cost
 // more than the whole call.
 
+// PyErr_Format, for messages made of C strings and numbers only: C's formatting with the same
+// precision rules (bytes for %.Ns), decoded as UTF-8 with replacement for a cut character.
+// PyUnicode_FromFormat parses its format on every call and costs more than the whole call.
+__attribute__((format(printf, 2, 3))) void set_error(PyObject* type, const char* format, ...) {
+    char text[1024];
+    va_list va;
+    va_start(va, format);
+    int n = std::vsnprintf(text, sizeof text, format, va);
+    va_end(va);
+    if (n < 0) n = 0;
+    if (n >= static_cast<int>(sizeof text)) n = sizeof text - 1;
+    if (PyObject* message = PyUnicode_DecodeUTF8(text, n, "replace")) {
+        PyErr_SetObject(type, message);
+        Py_DECREF(message);
+    }
+}
+
 __attribute__((noinline, cold)) void raise_count(const FunctionObject* f, bool too_many,
                                                               Py_ssize_t given) {
     const bool exact = f->min_positional == f->npositional;
     const char* how = exact ? "exactly" : (too_many ? "at most" : "at least");
     Py_ssize_t expected = (exact || !too_many) ? f->min_positional : f->npositional;
-    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+    set_error(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
                  PyUnicode_AsUTF8(f->name), how, expected, expected == 1 ? "" : "s", given);
 }
 
@@ -80,7 +99,7 @@ __attribute__((noinline, cold)) void raise_missing_keyword(const FunctionObject*
 
 __attribute__((noinline, cold)) void raise_bad_type(const Param& p, const char* expected,
                                                                  PyObject* given, bool subclass) {
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", p.name,
+    set_error(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", p.name,
                  expected, Py_TYPE(given)->tp_name);
     if (subclass) {
         // Attach the note to the raised exception; if that fails, the original error stays.
