@@ -61,16 +61,14 @@ Ref pick_file_path(const Args& a) {
     return chosen(path, return_pathlib);
 }
 
-const char* const folder_doc =
-    "開資料夾選擇器。選到後：\n"
-    "    - 如果給了 line_edit，就把文字寫回去\n"
-    "    - 如果給了 last_dir_obj/attr，就更新最後使用的目錄\n"
-    "    - 回傳字串或 Path（依 return_pathlib）\n    ";
-const char* const file_doc =
-    "開檔案選擇器。選到後：\n"
-    "    - 如果給了 line_edit，就把文字寫回去\n"
-    "    - 如果給了 last_dir_obj/attr，就更新最後使用的目錄\n"
-    "    - 回傳字串或 Path（依 return_pathlib）\n    ";
+// Both choosers document the same three effects after their first line.
+#define CHOOSER_DOC_EFFECTS                           \
+    "    - 如果給了 line_edit，就把文字寫回去\n"            \
+    "    - 如果給了 last_dir_obj/attr，就更新最後使用的目錄\n" \
+    "    - 回傳字串或 Path（依 return_pathlib）\n    "
+const char* const folder_doc = "開資料夾選擇器。選到後：\n" CHOOSER_DOC_EFFECTS;
+const char* const file_doc = "開檔案選擇器。選到後：\n" CHOOSER_DOC_EFFECTS;
+#undef CHOOSER_DOC_EFFECTS
 
 }  // namespace
 
