@@ -29,88 +29,94 @@ public:
 };
 
 // The guarded part: the matching files and the output folder, or an empty Ref for None.
-Ref collect(PyObject* parent, const Ref& p, const Ref& raw, PyObject* filters, PyObject* out_dir_name,
+Ref collect(const Env& env, PyObject* parent, const Ref& p, const Ref& raw, PyObject* filters, PyObject* out_dir_name,
             bool sort_datecode) {
     // A folder is tested first, so a folder is never taken for a file.
     const bool is_folder = truth(call_method(p, s_is_dir).get());
     if (!is_folder && !truth(call_method(p, s_is_file).get())) {
         Ref raw_text = Ref::steal(PyObject_Format(raw.get(), s_empty.get()));
         Ref message = Ref::steal(PyUnicode_Concat(s_not_found_head.get(), raw_text.get()));
-        call_method(global(s_QMessageBox), s_warning, parent, s_invalid_title, message);
-        return {};
+        call_method(env.global(s_QMessageBox), s_warning, parent, s_invalid_title, message);
+        return none();
     }
 
-    Ref find = getattr(global(s_filedesk).get(), s_find_files_with_extensions);
-    Ref path_text = str_of(p.get());
-    Ref found = call_with_keywords(find, {path_text, filters}, {{s_sort_datecode, sort_datecode}});
+    Ref find = getattr(env.global(s_filedesk).get(), s_find_files_with_extensions);
+    Ref found = call_with_keywords(find, {str_of(p.get()), filters}, {{s_sort_datecode, sort_datecode}});
     auto [file_paths, base_names] = unpack_pair(found.get());
-    if (!truth(file_paths.get())) return {};
+    if (!truth(file_paths.get())) return none();
 
-    // A single file's results go next to it, in its folder.
-    Ref folder_text = is_folder ? path_text : str_of(getattr(p.get(), s_parent).get());
-    Ref named = call_method(global(s_filedesk), s_generate_output_path, folder_text, out_dir_name);
-    Ref out_dir = call(global(s_Path), named);
+    // Path(filedesk.generate_output_path(str(folder), out_dir_name)); a single file's results
+    // go next to it, in its folder.
+    Ref path_class = env.global(s_Path);
+    Ref generate = getattr(env.global(s_filedesk).get(), s_generate_output_path);
+    Ref folder_text = str_of(is_folder ? p.get() : getattr(p.get(), s_parent).get());
+    Ref out_dir = call(path_class, call(generate, folder_text, out_dir_name));
     return Ref::steal(PyTuple_Pack(3, file_paths.get(), base_names.get(), out_dir.get()));
 }
 
 // Shows the pending Exception-family error in the "I/O error" box and clears it.
-void report_io_error(PyObject* parent) {
-    Ref exc = compat::take_raised_exception();
+void report_io_error(const Env& env, PyObject* parent) {
+    Ref exc = take_error();
     Handling handling(exc.get());
     Ref message = str_of(exc.get());
-    call_method(global(s_QMessageBox), s_critical, parent, s_io_error_title, message);
+    call_method(env.global(s_QMessageBox), s_critical, parent, s_io_error_title, message);
 }
 
-// collect_files_from_lineEdit(parent, line_edit, out_dir_name, name_filter, sort_datecode)
-Ref collect_files_from_lineEdit(const Args& a) {
-    PyObject* parent = a[0];
-    PyObject* line_edit = a[1];
-    PyObject* out_dir_name = a[2];
-    PyObject* name_filter = a[3];
-    const bool sort_datecode = a.flag(4);
+struct CollectArgs {
+    PyObject* parent;
+    PyObject* line_edit;
+    PyObject* out_dir_name;
+    PyObject* name_filter;
+    bool sort_datecode;
+};
 
-    Ref text = call_method(line_edit, s_text);
+// collect_files_from_lineEdit(parent, line_edit, out_dir_name, name_filter, sort_datecode)
+Ref collect_files_from_lineEdit(const Env& env, const CollectArgs& a) {
+    Ref text = call_method(a.line_edit, s_text);
     if (!truth(text.get())) text = Ref::borrow(s_empty.get());
     Ref raw = call_method(text, s_strip);
     if (!truth(raw.get())) {
-        call_method(global(s_QMessageBox), s_warning, parent, s_no_path_title, s_no_path_text);
-        return {};
+        call_method(env.global(s_QMessageBox), s_warning, a.parent, s_no_path_title, s_no_path_text);
+        return none();
     }
 
     // An empty filter list selects every file; the caller's list is left as it is.
-    Ref filters = Ref::borrow(name_filter);
-    if (!PyList_GET_SIZE(name_filter)) {
+    Ref filters = Ref::borrow(a.name_filter);
+    if (!PyList_GET_SIZE(a.name_filter)) {
         filters = Ref::steal(PyList_New(0));
         check(PyList_Append(filters.get(), s_empty.get()));
     }
 
-    Ref p = call(global(s_Path), raw);
+    Ref p = call(env.global(s_Path), raw);
     Ref result;
-    if (!choosers::guarded([&] { result = collect(parent, p, raw, filters.get(), out_dir_name, sort_datecode); })) {
-        report_io_error(parent);
-        return {};
+    if (!choosers::guarded(
+            [&] { result = collect(env, a.parent, p, raw, filters.get(), a.out_dir_name, a.sort_datecode); })) {
+        report_io_error(env, a.parent);
+        return none();
     }
     return result;
 }
 
-}  // namespace
-
-namespace choosers {
-
-const lark::FunctionSpec collect_files_from_lineEdit{
+const Function<CollectArgs> collect_def{
     "collect_files_from_lineEdit",
     "collect_files_from_lineEdit",
     "\n    讀取 line_edit 內的路徑，蒐集符合的檔案。\n"
     "    新增 sort_datecode 參數：控制是否依檔名時間排序。\n    ",
     "Tuple[List[str], List[str], Path] | None",
     {
-        lark::any("parent", "QWidget"),
-        lark::any("line_edit", "QLineEdit"),
-        lark::text("out_dir_name"),
-        lark::exact("name_filter", "List[str]", &PyList_Type),
-        lark::optional(lark::flag("sort_datecode")),
+        any<&CollectArgs::parent>("parent", "QWidget"),
+        any<&CollectArgs::line_edit>("line_edit", "QLineEdit"),
+        text<&CollectArgs::out_dir_name>("out_dir_name"),
+        exact<&CollectArgs::name_filter>("name_filter", "List[str]", Exact::list),
+        optional(flag<&CollectArgs::sort_datecode>("sort_datecode"), Default::boolean(false)),
     },
-    ::collect_files_from_lineEdit,
+    collect_files_from_lineEdit,
 };
+
+}  // namespace
+
+namespace choosers {
+
+const lark::FunctionPlan collect_files_from_lineEdit = lark::plan_of(collect_def);
 
 }  // namespace choosers

@@ -7,64 +7,76 @@ using namespace lark;
 
 const Name s_Path{"Path"};
 
+struct GetArgs {
+    PyObject* obj;
+    PyObject* attr;
+    PyObject* fallback;
+};
+
 // _get_start_dir(obj, attr, fallback)
-Ref get_start_dir(const Args& a) {
-    PyObject* obj = a[0];
-    PyObject* attr = a[1];
-    PyObject* fallback = a[2];
+Ref get_start_dir(const Env& env, const GetArgs& a) {
+    PyObject* obj = a.obj;
+    PyObject* attr = a.attr;
+    PyObject* fallback = a.fallback;
 
     if (obj == Py_None) return Ref::borrow(fallback);
     Ref remembered;
     // An unreadable or unusable memory only means starting from the fallback.
     const bool read = choosers::guarded([&] {
         Ref value = Ref::steal(PyObject_GetAttr(obj, attr));
-        Ref path_class = global(s_Path);
+        // isinstance(value, (str, Path)): the tuple, Path included, is made before the check.
+        Ref path_class = env.global(s_Path);
         if (!is_instance(value.get(), reinterpret_cast<PyObject*>(&PyUnicode_Type)) &&
             !is_instance(value.get(), path_class.get()))
             return;
         if (PyUnicode_GET_LENGTH(str_of(value.get()).get()) == 0) return;
-        remembered = call(path_class, value);
+        remembered = call(env.global(s_Path), value);
     });
     if (!read) PyErr_Clear();
     return remembered ? remembered : Ref::borrow(fallback);
 }
 
-// _set_last_dir(obj, attr, path)
-Ref set_last_dir(const Args& a) {
-    PyObject* obj = a[0];
-    PyObject* attr = a[1];
-    PyObject* path = a[2];
+struct SetArgs {
+    PyObject* obj;
+    PyObject* attr;
+    PyObject* path;
+};
 
-    if (obj == Py_None) return {};
+// _set_last_dir(obj, attr, path)
+Ref set_last_dir(const Env& env, const SetArgs& a) {
+    if (a.obj == Py_None) return none();
     // A memory that cannot be stored is simply not kept.
     const bool stored = choosers::guarded([&] {
-        Ref value = call(global(s_Path), path);
-        check(PyObject_SetAttr(obj, attr, value.get()));
+        Ref value = call(env.global(s_Path), a.path);
+        check(PyObject_SetAttr(a.obj, a.attr, value.get()));
     });
     if (!stored) PyErr_Clear();
-    return {};
+    return none();
 }
+
+const Function<GetArgs> get_start_dir_def{
+    "_get_start_dir",
+    "_get_start_dir",
+    nullptr,
+    "Path",
+    {any<&GetArgs::obj>("obj", "object | None"), text<&GetArgs::attr>("attr"), any<&GetArgs::fallback>("fallback", "Path")},
+    get_start_dir,
+};
+
+const Function<SetArgs> set_last_dir_def{
+    "_set_last_dir",
+    "_set_last_dir",
+    nullptr,
+    "None",
+    {any<&SetArgs::obj>("obj", "object | None"), text<&SetArgs::attr>("attr"), any<&SetArgs::path>("path", "str | Path")},
+    set_last_dir,
+};
 
 }  // namespace
 
 namespace choosers {
 
-const lark::FunctionSpec get_start_dir{
-    "_get_start_dir",
-    "_get_start_dir",
-    nullptr,
-    "Path",
-    {lark::any("obj", "object | None"), lark::text("attr"), lark::any("fallback", "Path")},
-    ::get_start_dir,
-};
-
-const lark::FunctionSpec set_last_dir{
-    "_set_last_dir",
-    "_set_last_dir",
-    nullptr,
-    "None",
-    {lark::any("obj", "object | None"), lark::text("attr"), lark::any("path", "str | Path")},
-    ::set_last_dir,
-};
+const lark::FunctionPlan get_start_dir = lark::plan_of(get_start_dir_def);
+const lark::FunctionPlan set_last_dir = lark::plan_of(set_last_dir_def);
 
 }  // namespace choosers

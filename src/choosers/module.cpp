@@ -5,24 +5,36 @@ namespace {
 
 using namespace lark;
 
-const Name s_select_folder{"Select Folder"}, s_select_file{"Select File"}, s_all_files{"All Files (*)"},
-    s_last_dir{"_last_dir"};
+const Name s_add_note{"add_note"};
 
-void module_body() {
-    from_import("pathlib", {"Path"});
-    from_import("typing", {"Tuple", "List"});
-    from_import("PySide6.QtWidgets", {"QFileDialog", "QWidget", "QLineEdit", "QMessageBox"});
-    from_import("fernkit", {"filedesk"});
+// fernkit is the maker's library and not on PyPI: a failed import says what to install.
+void import_filedesk(Module& m) {
+    try {
+        m.from_import("fernkit", {"filedesk"});
+    } catch (const PyErrOccurred&) {
+        if (!PyErr_ExceptionMatches(PyExc_ImportError)) throw;
+        Ref exc = take_error();
+        Ref note = Ref::steal(PyUnicode_FromString(
+            "larkui.choosers needs fernkit.filedesk, which is not on PyPI: install the stand-in that comes with "
+            "larkui's sources, with `pip install ./fernkit` in a source checkout (or `pip install` its wheel)"));
+        Ref::steal_nullable(PyObject_CallMethodOneArg(exc.get(), s_add_note.get(), note.get()));
+        PyErr_Clear();
+        restore_error(std::move(exc));
+        throw;
+    }
+}
 
-    bind("_get_start_dir", make_function(choosers::get_start_dir));
-    bind("_set_last_dir", make_function(choosers::set_last_dir));
-    // Keyword-only defaults, in parameter order: line_edit, title, [name_filter,] last_dir_obj,
-    // last_dir_attr, return_pathlib.
-    bind("pick_folder_path", make_function(choosers::pick_folder_path, {Py_None, s_select_folder.get(), Py_None,
-                                                                        s_last_dir.get(), Py_False}));
-    bind("pick_file_path", make_function(choosers::pick_file_path, {Py_None, s_select_file.get(), s_all_files.get(),
-                                                                    Py_None, s_last_dir.get(), Py_False}));
-    bind("collect_files_from_lineEdit", make_function(choosers::collect_files_from_lineEdit, {Py_False}));
+void module_body(Module& m) {
+    m.from_import("pathlib", {"Path"});
+    m.from_import("typing", {"Tuple", "List"});
+    m.from_import("PySide6.QtWidgets", {"QFileDialog", "QWidget", "QLineEdit", "QMessageBox"});
+    import_filedesk(m);
+
+    m.define(choosers::get_start_dir);
+    m.define(choosers::set_last_dir);
+    m.define(choosers::pick_folder_path);
+    m.define(choosers::pick_file_path);
+    m.define(choosers::collect_files_from_lineEdit);
 }
 
 const ModuleInfo info{"choosers", module_body};

@@ -11,54 +11,59 @@ const Name s_cwd{"cwd"}, s_getExistingDirectory{"getExistingDirectory"}, s_getOp
     s_setText{"setText"}, s_parent{"parent"};
 
 // The text of the remembered directory, or of the working directory when there is none.
-Ref start_directory(PyObject* last_dir_obj, PyObject* last_dir_attr) {
-    Ref fallback = call_method(global(s_Path), s_cwd);
-    return str_of(call(global(s_get_start_dir), last_dir_obj, last_dir_attr, fallback).get());
+Ref start_directory(const Env& env, PyObject* last_dir_obj, PyObject* last_dir_attr) {
+    Ref fallback = call_method(env.global(s_Path), s_cwd);
+    return str_of(call(env.global(s_get_start_dir), last_dir_obj, last_dir_attr, fallback).get());
 }
 
 // The dialog's text, as it is or as a Path.
-Ref chosen(const Ref& path, bool return_pathlib) {
-    return return_pathlib ? call(global(s_Path), path) : path;
+Ref chosen(const Env& env, const Ref& path, bool return_pathlib) {
+    return return_pathlib ? call(env.global(s_Path), path) : path;
 }
+
+struct FolderArgs {
+    PyObject* parent;
+    PyObject* line_edit;
+    PyObject* title;
+    PyObject* last_dir_obj;
+    PyObject* last_dir_attr;
+    bool return_pathlib;
+};
 
 // pick_folder_path(parent, *, line_edit, title, last_dir_obj, last_dir_attr, return_pathlib)
-Ref pick_folder_path(const Args& a) {
-    PyObject* parent = a[0];
-    PyObject* line_edit = a[1];
-    PyObject* title = a[2];
-    PyObject* last_dir_obj = a[3];
-    PyObject* last_dir_attr = a[4];
-    const bool return_pathlib = a.flag(5);
+Ref pick_folder_path(const Env& env, const FolderArgs& a) {
+    Ref start_dir = start_directory(env, a.last_dir_obj, a.last_dir_attr);
+    Ref path = call_method(env.global(s_QFileDialog), s_getExistingDirectory, a.parent, a.title, start_dir);
+    if (!truth(path.get())) return none();
 
-    Ref start_dir = start_directory(last_dir_obj, last_dir_attr);
-    Ref path = call_method(global(s_QFileDialog), s_getExistingDirectory, parent, title, start_dir);
-    if (!truth(path.get())) return {};
-
-    call(global(s_set_last_dir), last_dir_obj, last_dir_attr, path);
-    if (line_edit != Py_None) call_method(line_edit, s_setText, path);
-    return chosen(path, return_pathlib);
+    call(env.global(s_set_last_dir), a.last_dir_obj, a.last_dir_attr, path);
+    if (a.line_edit != Py_None) call_method(a.line_edit, s_setText, path);
+    return chosen(env, path, a.return_pathlib);
 }
 
-// pick_file_path(parent, *, line_edit, title, name_filter, last_dir_obj, last_dir_attr, return_pathlib)
-Ref pick_file_path(const Args& a) {
-    PyObject* parent = a[0];
-    PyObject* line_edit = a[1];
-    PyObject* title = a[2];
-    PyObject* name_filter = a[3];
-    PyObject* last_dir_obj = a[4];
-    PyObject* last_dir_attr = a[5];
-    const bool return_pathlib = a.flag(6);
+struct FileArgs {
+    PyObject* parent;
+    PyObject* line_edit;
+    PyObject* title;
+    PyObject* name_filter;
+    PyObject* last_dir_obj;
+    PyObject* last_dir_attr;
+    bool return_pathlib;
+};
 
-    Ref start_dir = start_directory(last_dir_obj, last_dir_attr);
-    Ref result = call_method(global(s_QFileDialog), s_getOpenFileName, parent, title, start_dir, name_filter);
+// pick_file_path(parent, *, line_edit, title, name_filter, last_dir_obj, last_dir_attr, return_pathlib)
+Ref pick_file_path(const Env& env, const FileArgs& a) {
+    Ref start_dir = start_directory(env, a.last_dir_obj, a.last_dir_attr);
+    Ref result =
+        call_method(env.global(s_QFileDialog), s_getOpenFileName, a.parent, a.title, start_dir, a.name_filter);
     [[maybe_unused]] auto [path, selected_filter] = unpack_pair(result.get());
-    if (!truth(path.get())) return {};
+    if (!truth(path.get())) return none();
 
     // The memory keeps the file's folder, not the file.
-    Ref folder = getattr(call(global(s_Path), path).get(), s_parent);
-    call(global(s_set_last_dir), last_dir_obj, last_dir_attr, folder);
-    if (line_edit != Py_None) call_method(line_edit, s_setText, path);
-    return chosen(path, return_pathlib);
+    Ref folder = getattr(call(env.global(s_Path), path).get(), s_parent);
+    call(env.global(s_set_last_dir), a.last_dir_obj, a.last_dir_attr, folder);
+    if (a.line_edit != Py_None) call_method(a.line_edit, s_setText, path);
+    return chosen(env, path, a.return_pathlib);
 }
 
 // Both choosers document the same three effects after their first line.
@@ -70,41 +75,44 @@ const char* const folder_doc = "開資料夾選擇器。選到後：\n" CHOOSER_
 const char* const file_doc = "開檔案選擇器。選到後：\n" CHOOSER_DOC_EFFECTS;
 #undef CHOOSER_DOC_EFFECTS
 
-}  // namespace
-
-namespace choosers {
-
-const lark::FunctionSpec pick_folder_path{
+const Function<FolderArgs> folder_def{
     "pick_folder_path",
     "pick_folder_path",
     folder_doc,
     "str | Path | None",
     {
-        lark::any("parent", "QWidget"),
-        lark::keyword(lark::any("line_edit", "QLineEdit | None")),
-        lark::keyword(lark::text("title")),
-        lark::keyword(lark::any("last_dir_obj", "object | None")),
-        lark::keyword(lark::text("last_dir_attr")),
-        lark::keyword(lark::flag("return_pathlib")),
+        any<&FolderArgs::parent>("parent", "QWidget"),
+        keyword(any<&FolderArgs::line_edit>("line_edit", "QLineEdit | None"), Default::none()),
+        keyword(text<&FolderArgs::title>("title"), Default::text("Select Folder")),
+        keyword(any<&FolderArgs::last_dir_obj>("last_dir_obj", "object | None"), Default::none()),
+        keyword(text<&FolderArgs::last_dir_attr>("last_dir_attr"), Default::text("_last_dir")),
+        keyword(flag<&FolderArgs::return_pathlib>("return_pathlib"), Default::boolean(false)),
     },
-    ::pick_folder_path,
+    pick_folder_path,
 };
 
-const lark::FunctionSpec pick_file_path{
+const Function<FileArgs> file_def{
     "pick_file_path",
     "pick_file_path",
     file_doc,
     "str | Path | None",
     {
-        lark::any("parent", "QWidget"),
-        lark::keyword(lark::any("line_edit", "QLineEdit | None")),
-        lark::keyword(lark::text("title")),
-        lark::keyword(lark::text("name_filter")),
-        lark::keyword(lark::any("last_dir_obj", "object | None")),
-        lark::keyword(lark::text("last_dir_attr")),
-        lark::keyword(lark::flag("return_pathlib")),
+        any<&FileArgs::parent>("parent", "QWidget"),
+        keyword(any<&FileArgs::line_edit>("line_edit", "QLineEdit | None"), Default::none()),
+        keyword(text<&FileArgs::title>("title"), Default::text("Select File")),
+        keyword(text<&FileArgs::name_filter>("name_filter"), Default::text("All Files (*)")),
+        keyword(any<&FileArgs::last_dir_obj>("last_dir_obj", "object | None"), Default::none()),
+        keyword(text<&FileArgs::last_dir_attr>("last_dir_attr"), Default::text("_last_dir")),
+        keyword(flag<&FileArgs::return_pathlib>("return_pathlib"), Default::boolean(false)),
     },
-    ::pick_file_path,
+    pick_file_path,
 };
+
+}  // namespace
+
+namespace choosers {
+
+const lark::FunctionPlan pick_folder_path = lark::plan_of(folder_def);
+const lark::FunctionPlan pick_file_path = lark::plan_of(file_def);
 
 }  // namespace choosers

@@ -1,7 +1,9 @@
 // TimeSeriesBuffer: gathers appended points or a whole frame for one XY series until a flush.
+//
+// The buffer's state is plain instance attributes that callers, and series that call back into
+// the buffer, may replace at any moment. So every step reads the attributes it names when it
+// runs, as the same steps written in Python would, and only exact lists get a shortcut.
 #include "plotdeck.hpp"
-
-#include <climits>
 
 namespace {
 
@@ -14,19 +16,50 @@ const Name s_series{"series"}, s_history{"history"}, s_max_history{"max_history"
 const Name s_QPointF{"QPointF"};
 const Name s_append{"append"}, s_replace{"replace"}, s_clear{"clear"}, s_isVisible{"isVisible"},
     s_setVisible{"setVisible"}, s_x{"x"};
-const Name s_QXYSeries{"QXYSeries"}, s_replaceNp{"replaceNp"}, s_ndarray{"ndarray"}, s_float64{"float64"},
-    s_require{"require"}, s_arange{"arange"}, s_ndim{"ndim"}, s_dtype{"dtype"}, s_kind{"kind"},
-    s_itemsize{"itemsize"}, s_contiguous_aligned{"CA"};
+const Name s_ndim{"ndim"}, s_dtype{"dtype"}, s_kind{"kind"}, s_itemsize{"itemsize"}, s_contiguous_aligned{"CA"};
 
 Ref new_list() { return Ref::steal(PyList_New(0)); }
 
-// The attributes are plain instance attributes that callers may replace, so a list is only
-// assumed where it is one; anything else is served through its own methods.
-void append_to(PyObject* seq, PyObject* item) {
-    if (PyList_CheckExact(seq))
-        check(PyList_Append(seq, item));
-    else
-        call_method(seq, s_append, item);
+// seq.append(make()): the method is looked up before `make` runs, as `seq.append(...)` does.
+template <class Make>
+void append_made(PyObject* seq, Make&& make) {
+    if (PyList_CheckExact(seq)) {
+        Ref item = make();
+        check(PyList_Append(seq, item.get()));
+        return;
+    }
+    Ref method = getattr(seq, s_append);
+    Ref item = make();
+    call(method, item);
+}
+
+// if not self.series.isVisible(): self.series.setVisible(True)
+void show_series(PyObject* self) {
+    if (!truth(call_method(getattr(self, s_series), s_isVisible).get()))
+        call_method(getattr(self, s_series), s_setVisible, true);
+}
+
+// ---- __init__, add_point, set_data ----
+
+struct InitArgs {
+    PyObject* self;
+    PyObject* series;
+    PyObject* max_history;
+};
+
+// TimeSeriesBuffer.__init__(self, series, max_history=10000)
+Ref buffer_init(const Env&, const InitArgs& a) {
+    Ref zero = int_of(0);
+    setattr(a.self, s_series, a.series);
+    setattr(a.self, s_history, new_list().get());
+    setattr(a.self, s_max_history, a.max_history);
+    setattr(a.self, s_last_x, zero.get());
+    setattr(a.self, s_last_snapshot_data, Py_None);
+    setattr(a.self, s_last_snapshot_offset, zero.get());
+    setattr(a.self, s__pending_points, new_list().get());
+    setattr(a.self, s__pending_snapshot, Py_None);
+    setattr(a.self, s__pending_snapshot_offset, zero.get());
+    return none();
 }
 
 // len(history) > max_history, as the host compares them.
@@ -38,242 +71,258 @@ bool longer_than(Py_ssize_t n, PyObject* limit) {
         if (v == -1 && PyErr_Occurred()) throw_error();
         return static_cast<long long>(n) > v;
     }
-    Ref count = Ref::steal(PyLong_FromSsize_t(n));
-    return compare(count.get(), limit, Py_GT);
+    return compare(int_of(n).get(), limit, Py_GT);
 }
 
-// A float argument as a host float: the argument itself when it is one already.
-Ref host_float(const Args& a, int i) {
-    if (PyFloat_CheckExact(a[i])) return Ref::borrow(a[i]);
-    return float_of(a.number(i));
-}
+struct AddPointArgs {
+    PyObject* self;
+    Real x;
+    Real y;
+};
 
-void show(PyObject* series) {
-    if (!truth(call_method(series, s_isVisible).get())) call_method(series, s_setVisible, true);
-}
+// TimeSeriesBuffer.add_point(self, x, y): called for every sample.
+Ref buffer_add_point(const Env& env, const AddPointArgs& a) {
+    Ref x = a.x.as_float();
+    Ref y = a.y.as_float();
 
-// TimeSeriesBuffer.__init__(self, series, max_history=10000)
-Ref buffer_init(const Args& a) {
-    PyObject* self = a[0];
-    Ref zero_ref = int_of(0);
-    PyObject* zero = zero_ref.get();
-    setattr(self, s_series, a[1]);
-    setattr(self, s_history, new_list().get());
-    setattr(self, s_max_history, a[2]);
-    setattr(self, s_last_x, zero);
-    setattr(self, s_last_snapshot_data, Py_None);
-    setattr(self, s_last_snapshot_offset, zero);
-    setattr(self, s__pending_points, new_list().get());
-    setattr(self, s__pending_snapshot, Py_None);
-    setattr(self, s__pending_snapshot_offset, zero);
-    return {};
-}
-
-// TimeSeriesBuffer.add_point(self, x, y): called for every sample, so it makes the QPointF
-// and, only for arguments that are not floats already, the float objects.
-Ref buffer_add_point(const Args& a) {
-    PyObject* self = a[0];
-    Ref x = host_float(a, 1);
-    Ref y = host_float(a, 2);
-
-    Ref history = getattr(self, s_history);
-    append_to(history.get(), y.get());
-    Ref limit = getattr(self, s_max_history);
-    if (longer_than(length(history.get()), limit.get())) {
+    append_made(getattr(a.self, s_history).get(), [&] { return y; });
+    const Py_ssize_t n = length(getattr(a.self, s_history).get());
+    if (longer_than(n, getattr(a.self, s_max_history).get())) {
+        Ref history = getattr(a.self, s_history);
         if (PyList_CheckExact(history.get()))
             check(PyList_SetSlice(history.get(), 0, 1, nullptr));
         else
-            check(PySequence_DelItem(history.get(), 0));
+            check(PyObject_DelItem(history.get(), int_of(0).get()));
     }
 
-    Ref pending = getattr(self, s__pending_points);
-    Ref point = call(global(s_QPointF), x, y);
-    append_to(pending.get(), point.get());
-    return {};
+    append_made(getattr(a.self, s__pending_points).get(), [&] { return call(env.global(s_QPointF), x, y); });
+    return none();
 }
+
+struct SetDataArgs {
+    PyObject* self;
+    PyObject* data;
+    Real x_offset;
+};
 
 // TimeSeriesBuffer.set_data(self, data, x_offset=0.0): the frame is kept as given, never copied.
-Ref buffer_set_data(const Args& a) {
-    PyObject* self = a[0];
-    setattr(self, s__pending_snapshot, a[1]);
-    setattr(self, s__pending_snapshot_offset, host_float(a, 2).get());
-    return {};
+Ref buffer_set_data(const Env&, const SetDataArgs& a) {
+    setattr(a.self, s__pending_snapshot, a.data);
+    setattr(a.self, s__pending_snapshot_offset, a.x_offset.as_float().get());
+    return none();
 }
 
-const Name s_numpy{"numpy"}, s_PySide6_QtCharts{"PySide6.QtCharts"};
+// ---- flush ----
 
-// A module that is already loaded, or an empty Ref.
-Ref loaded_module(const Name& name) {
-    Ref module = Ref::steal_nullable(PyImport_GetModule(name.get()));
-    if (!module && PyErr_Occurred()) throw_error();
-    return module;
+bool text_equals(PyObject* o, const char* s) {
+    return PyUnicode_Check(o) && PyUnicode_CompareWithASCIIString(o, s) == 0;
 }
 
-bool text_equals(PyObject* o, const char* s) { return PyUnicode_Check(o) && PyUnicode_CompareWithASCIIString(o, s) == 0; }
+// The object `replace` finds on `series` when looked up as `series.replace`, but only when
+// that lookup runs no Python code: the instance has no attribute of that name and the type's
+// attribute lookup is QXYSeries's own. Null otherwise.
+PyObject* plain_lookup_of_replace(PyObject* series, PyTypeObject* xy) {
+    PyTypeObject* type = Py_TYPE(series);
+    if (type->tp_getattro != xy->tp_getattro) return nullptr;
+    if (Ref own = Ref::steal_nullable(PyObject_GenericGetDict(series, nullptr))) {
+        if (!PyDict_Check(own.get())) return nullptr;
+        if (PyDict_GetItemWithError(own.get(), s_replace.get()) || PyErr_Occurred()) return nullptr;
+    } else {
+        PyErr_Clear();  // no instance dictionary, so no instance attribute
+    }
+    PyObject* mro = type->tp_mro;
+    if (!mro || !PyTuple_Check(mro)) return nullptr;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
+        PyObject* base = PyTuple_GET_ITEM(mro, i);
+        PyObject* dict = PyType_Check(base) ? compat::type_dict(reinterpret_cast<PyTypeObject*>(base)) : nullptr;
+        if (!dict) return nullptr;
+        if (PyObject* found = PyDict_GetItemWithError(dict, s_replace.get())) return found;
+        if (PyErr_Occurred()) return nullptr;
+    }
+    return nullptr;
+}
 
-// Writes a frame through QXYSeries.replaceNp when that gives exactly what replace(points)
-// would: a PySide6 XY series whose `replace` is the binding's own, and a one-dimensional
-// integer or real ndarray (at most 64-bit), handed over as contiguous, aligned native
-// float64. replaceNp reads raw memory and silently writes nothing for mixed dtypes or
-// strided views, so everything else goes through the point list. Returns false when the
-// frame was not written here.
-bool replace_from_numpy(PyObject* series, PyObject* frame, PyObject* offset) {
-    if (!PyFloat_CheckExact(offset)) return false;
-    Ref np = loaded_module(s_numpy);
-    Ref charts = loaded_module(s_PySide6_QtCharts);
-    if (!np || !charts) return false;
+// A NumPy frame that QXYSeries.replaceNp writes exactly as replace(points) would: an exact
+// one-dimensional ndarray of integers or reals of at most 64 bits (replaceNp reads raw memory,
+// so the values are handed over as contiguous, aligned, native float64), with at least one
+// value (an empty frame needs no QPointF at all) and a float offset. Runs no Python code.
+bool numpy_frame(const Env& env, PyObject* frame, PyObject* offset) {
+    PyObject* ndarray = env.kept(plotdeck::kept_ndarray);
+    if (!ndarray || reinterpret_cast<PyObject*>(Py_TYPE(frame)) != ndarray || !PyFloat_CheckExact(offset)) return false;
+    bool fits = false;
+    Ref ndim = Ref::steal_nullable(PyObject_GetAttr(frame, s_ndim.get()));
+    if (ndim && PyLong_CheckExact(ndim.get()) && PyLong_AsLong(ndim.get()) == 1 && PyObject_Length(frame) > 0) {
+        Ref dtype = Ref::steal_nullable(PyObject_GetAttr(frame, s_dtype.get()));
+        Ref kind = dtype ? Ref::steal_nullable(PyObject_GetAttr(dtype.get(), s_kind.get())) : Ref();
+        Ref size = dtype ? Ref::steal_nullable(PyObject_GetAttr(dtype.get(), s_itemsize.get())) : Ref();
+        const long itemsize = size && PyLong_CheckExact(size.get()) ? PyLong_AsLong(size.get()) : 0;
+        fits = kind && itemsize > 0 && itemsize <= 8 &&
+               (text_equals(kind.get(), "i") || text_equals(kind.get(), "u") || text_equals(kind.get(), "f"));
+    }
+    PyErr_Clear();  // deciding never fails: when in doubt, the point list
+    return fits;
+}
 
-    Ref ndarray = getattr(np.get(), s_ndarray);
-    if (reinterpret_cast<PyObject*>(Py_TYPE(frame)) != ndarray.get()) return false;
-    Ref xy = getattr(charts.get(), s_QXYSeries);
-    if (!PyType_Check(xy.get()) || !PyObject_TypeCheck(series, reinterpret_cast<PyTypeObject*>(xy.get())))
-        return false;
-    // The method the general path would call must be the binding's own, bound to this series.
-    Ref own = getattr(xy.get(), s_replace);
-    descrgetfunc bind_to = Py_TYPE(own.get())->tp_descr_get;
-    if (!bind_to) return false;
-    Ref expected = Ref::steal(bind_to(own.get(), series, reinterpret_cast<PyObject*>(Py_TYPE(series))));
-    Ref actual = getattr(series, s_replace);
-    if (!compare(actual.get(), expected.get(), Py_EQ)) return false;
+// Writes the frame with QXYSeries.replaceNp when the series is a genuine XY series whose
+// `replace` is the binding's own; false (nothing written) otherwise.
+bool replace_from_numpy(const Env& env, PyObject* series, PyObject* frame, PyObject* offset) {
+    PyObject* xy = env.kept(plotdeck::kept_QXYSeries);
+    PyObject* own_replace = env.kept(plotdeck::kept_replace);
+    PyObject* replace_np = env.kept(plotdeck::kept_replaceNp);
+    PyObject* float64 = env.kept(plotdeck::kept_float64);
+    PyObject* require = env.kept(plotdeck::kept_require);
+    PyObject* arange = env.kept(plotdeck::kept_arange);
+    if (!xy || !own_replace || !replace_np || !float64 || !require || !arange || !PyType_Check(xy)) return false;
+    auto* xy_type = reinterpret_cast<PyTypeObject*>(xy);
+    if (!PyObject_TypeCheck(series, xy_type) || plain_lookup_of_replace(series, xy_type) != own_replace) return false;
 
-    Ref ndim = getattr(frame, s_ndim);
-    if (!PyLong_CheckExact(ndim.get()) || PyLong_AsLong(ndim.get()) != 1) return false;
     const Py_ssize_t n = length(frame);
-    if (n == 0) return false;
-    Ref dtype = getattr(frame, s_dtype);
-    Ref kind = getattr(dtype.get(), s_kind);
-    Ref itemsize_obj = getattr(dtype.get(), s_itemsize);
-    const long itemsize = PyLong_AsLong(itemsize_obj.get());
-    if (itemsize == -1 && PyErr_Occurred()) throw_error();
-    const bool integral = text_equals(kind.get(), "i") || text_equals(kind.get(), "u");
-    const bool real = text_equals(kind.get(), "f") && itemsize <= 8;
-    if (!integral && !real) return false;
-
-    Ref float64 = getattr(np.get(), s_float64);
-    Ref y = call(getattr(np.get(), s_require), frame, float64, s_contiguous_aligned);
-    Ref x = call_with_keywords(getattr(np.get(), s_arange), {static_cast<long long>(n)}, {{s_dtype, float64}});
+    Ref y = call(require, frame, float64, s_contiguous_aligned);
+    Ref x = call_with_keywords(arange, {static_cast<long long>(n)}, {{s_dtype, float64}});
     x = Ref::steal(PyNumber_InPlaceAdd(x.get(), offset));  // x = i + offset, as the point list has it
-    call(getattr(xy.get(), s_replaceNp), series, x, y);
+    call(replace_np, series, x, y);
     return true;
 }
 
-// [QPointF(i + offset, v) for i, v in enumerate(frame)]
-Ref snapshot_points(PyObject* frame, PyObject* offset) {
-    Ref point_class = global(s_QPointF);
+// [QPointF(i + offset, v) for i, v in enumerate(frame)], QPointF looked up for each point.
+Ref snapshot_points(const Env& env, PyObject* frame, PyObject* offset) {
     Ref points = new_list();
     Ref it = Ref::steal(PyObject_GetIter(frame));
-    const bool float_offset = PyFloat_CheckExact(offset);
-    const double off = float_offset ? PyFloat_AS_DOUBLE(offset) : 0.0;
     for (Py_ssize_t i = 0;; ++i) {
         Ref v = Ref::steal_nullable(PyIter_Next(it.get()));
         if (!v) {
             if (PyErr_Occurred()) throw_error();
             break;
         }
-        Ref x = float_offset ? float_of(static_cast<double>(i) + off)
-                             : Ref::steal(PyNumber_Add(Ref::steal(PyLong_FromSsize_t(i)).get(), offset));
+        Ref point_class = env.global(s_QPointF);
+        Ref x = Ref::steal(PyNumber_Add(Ref::steal(PyLong_FromSsize_t(i)).get(), offset));
         check(PyList_Append(points.get(), call(point_class, x, v).get()));
     }
     return points;
 }
 
-// TimeSeriesBuffer.flush(self) -> bool
-Ref buffer_flush(const Args& a) {
-    PyObject* self = a[0];
+struct SelfArgs {
+    PyObject* self;
+};
 
-    Ref frame = getattr(self, s__pending_snapshot);
-    if (!frame.is_none()) {
+// TimeSeriesBuffer.flush(self) -> bool. A pending frame goes first; pending points wait for
+// the next flush.
+Ref buffer_flush(const Env& env, const SelfArgs& a) {
+    PyObject* self = a.self;
+
+    if (!getattr(self, s__pending_snapshot).is_none()) {
         Ref offset = getattr(self, s__pending_snapshot_offset);
-        Ref series = getattr(self, s_series);
-        if (!replace_from_numpy(series.get(), frame.get(), offset.get())) {
-            Ref points = snapshot_points(frame.get(), offset.get());
-            series = getattr(self, s_series);
-            call_method(series, s_replace, points);
+        Ref frame = getattr(self, s__pending_snapshot);
+        if (numpy_frame(env, frame.get(), offset.get())) {
+            // The points would be built here; they need the module's QPointF, which must be
+            // PySide6's own for replaceNp to write the same.
+            Ref point_class = env.global(s_QPointF);
+            Ref series = getattr(self, s_series);
+            if (point_class.get() != env.kept(plotdeck::kept_QPointF) ||
+                !replace_from_numpy(env, series.get(), frame.get(), offset.get()))
+                call_method(series, s_replace, snapshot_points(env, frame.get(), offset.get()));
+        } else {
+            Ref points = snapshot_points(env, frame.get(), offset.get());
+            call_method(getattr(self, s_series), s_replace, points);
         }
-        // Only a frame that reached the series stops being pending.
-        setattr(self, s_last_snapshot_data, frame.get());
+        setattr(self, s_last_snapshot_data, getattr(self, s__pending_snapshot).get());
         setattr(self, s_last_snapshot_offset, offset.get());
         setattr(self, s__pending_snapshot, Py_None);
-        show(getattr(self, s_series).get());
-        return Ref::borrow(Py_True);
+        show_series(self);
+        return Ref::of(true);
     }
 
-    Ref pending = getattr(self, s__pending_points);
-    if (!truth(pending.get())) return Ref::borrow(Py_False);
-    Ref series = getattr(self, s_series);
-    call_method(series, s_append, pending);
-    Ref last = Ref::steal(PySequence_GetItem(pending.get(), -1));
+    if (!truth(getattr(self, s__pending_points).get())) return Ref::of(false);
+    {
+        Ref append = getattr(getattr(self, s_series).get(), s_append);
+        call(append, getattr(self, s__pending_points));
+    }
+    Ref last = Ref::steal(PyObject_GetItem(getattr(self, s__pending_points).get(), int_of(-1).get()));
     setattr(self, s_last_x, call_method(last, s_x).get());
+    Ref pending = getattr(self, s__pending_points);
     if (PyList_CheckExact(pending.get()))
         check(PyList_SetSlice(pending.get(), 0, PyList_GET_SIZE(pending.get()), nullptr));
     else
         call_method(pending, s_clear);
-    show(getattr(self, s_series).get());
-    return Ref::borrow(Py_True);
+    show_series(self);
+    return Ref::of(true);
 }
 
+// ---- clear, is_visible ----
+
 // TimeSeriesBuffer.clear(self)
-Ref buffer_clear(const Args& a) {
-    PyObject* self = a[0];
-    call_method(getattr(self, s_series), s_clear);
-    setattr(self, s_history, new_list().get());
-    setattr(self, s__pending_points, new_list().get());
-    setattr(self, s__pending_snapshot, Py_None);
-    setattr(self, s_last_snapshot_data, Py_None);
-    setattr(self, s_last_x, int_of(0).get());
-    return {};
+Ref buffer_clear(const Env&, const SelfArgs& a) {
+    call_method(getattr(a.self, s_series), s_clear);
+    setattr(a.self, s_history, new_list().get());
+    setattr(a.self, s__pending_points, new_list().get());
+    setattr(a.self, s__pending_snapshot, Py_None);
+    setattr(a.self, s_last_snapshot_data, Py_None);
+    setattr(a.self, s_last_x, int_of(0).get());
+    return none();
 }
 
 // TimeSeriesBuffer.is_visible (property getter)
-Ref buffer_is_visible(const Args& a) { return call_method(getattr(a[0], s_series), s_isVisible); }
+Ref buffer_is_visible(const Env&, const SelfArgs& a) { return call_method(getattr(a.self, s_series), s_isVisible); }
+
+const Function<InitArgs> init_def{
+    "__init__",
+    "TimeSeriesBuffer.__init__",
+    nullptr,
+    nullptr,
+    {
+        any<&InitArgs::self>("self"),
+        any<&InitArgs::series>("series", "QLineSeries"),
+        optional(integer<&InitArgs::max_history>("max_history"), Default::integer(10000)),
+    },
+    buffer_init,
+};
+
+const Function<AddPointArgs> add_point_def{
+    "add_point",
+    "TimeSeriesBuffer.add_point",
+    "Producer: Append a single point (Scrolling mode)",
+    nullptr,
+    {any<&AddPointArgs::self>("self"), real<&AddPointArgs::x>("x"), real<&AddPointArgs::y>("y")},
+    buffer_add_point,
+};
+
+const Function<SetDataArgs> set_data_def{
+    "set_data",
+    "TimeSeriesBuffer.set_data",
+    "Producer: Replace entire series with new data (Snapshot mode)",
+    nullptr,
+    {
+        any<&SetDataArgs::self>("self"),
+        any<&SetDataArgs::data>("data", "np.ndarray"),
+        optional(real<&SetDataArgs::x_offset>("x_offset"), Default::real(0.0)),
+    },
+    buffer_set_data,
+};
+
+const Function<SelfArgs> flush_def{
+    "flush", "TimeSeriesBuffer.flush", "Consumer: Writes buffer to Series. Returns True if updated.", "bool",
+    {any<&SelfArgs::self>("self")},
+    buffer_flush,
+};
+
+const Function<SelfArgs> clear_def{
+    "clear", "TimeSeriesBuffer.clear", "Clear all data", nullptr, {any<&SelfArgs::self>("self")}, buffer_clear,
+};
+
+const Function<SelfArgs> is_visible_def{
+    "is_visible", "TimeSeriesBuffer.is_visible", nullptr, "bool", {any<&SelfArgs::self>("self")}, buffer_is_visible,
+};
 
 }  // namespace
 
 namespace plotdeck {
 
-const lark::FunctionSpec buffer_init{
-    "__init__",
-    "TimeSeriesBuffer.__init__",
-    nullptr,
-    nullptr,
-    {lark::any("self"), lark::any("series", "QLineSeries"), lark::optional(lark::integer("max_history"))},
-    ::buffer_init,
-};
-
-const lark::FunctionSpec buffer_add_point{
-    "add_point",
-    "TimeSeriesBuffer.add_point",
-    "Producer: Append a single point (Scrolling mode)",
-    nullptr,
-    {lark::any("self"), lark::real("x"), lark::real("y")},
-    ::buffer_add_point,
-};
-
-const lark::FunctionSpec buffer_set_data{
-    "set_data",
-    "TimeSeriesBuffer.set_data",
-    "Producer: Replace entire series with new data (Snapshot mode)",
-    nullptr,
-    {lark::any("self"), lark::any("data", "np.ndarray"), lark::optional(lark::real("x_offset"))},
-    ::buffer_set_data,
-};
-
-const lark::FunctionSpec buffer_flush{
-    "flush",
-    "TimeSeriesBuffer.flush",
-    "Consumer: Writes buffer to Series. Returns True if updated.",
-    "bool",
-    {lark::any("self")},
-    ::buffer_flush,
-};
-
-const lark::FunctionSpec buffer_clear{
-    "clear", "TimeSeriesBuffer.clear", "Clear all data", nullptr, {lark::any("self")}, ::buffer_clear,
-};
-
-const lark::FunctionSpec buffer_is_visible{
-    "is_visible", "TimeSeriesBuffer.is_visible", nullptr, "bool", {lark::any("self")}, ::buffer_is_visible,
-};
+const lark::FunctionPlan buffer_init = lark::plan_of(init_def);
+const lark::FunctionPlan buffer_add_point = lark::plan_of(add_point_def);
+const lark::FunctionPlan buffer_set_data = lark::plan_of(set_data_def);
+const lark::FunctionPlan buffer_flush = lark::plan_of(flush_def);
+const lark::FunctionPlan buffer_clear = lark::plan_of(clear_def);
+const lark::FunctionPlan buffer_is_visible = lark::plan_of(is_visible_def);
 
 const char* const buffer_class_doc =
     "\n    Encapsulates buffering logic for both \"Scrolling Time Series\" (Append) \n"

@@ -32,7 +32,7 @@ const Name s_findChild{"findChild"}, s_layout{"layout"}, s_setLayout{"setLayout"
     s_Preferred{"Preferred"}, s_Fixed{"Fixed"}, s_MinimumExpanding{"MinimumExpanding"}, s_objectName{"objectName"},
     s_get{"get"}, s_setWidget{"setWidget"}, s_adjustSize{"adjustSize"}, s_sizeHint{"sizeHint"},
     s_setMinimumSize{"setMinimumSize"}, s_setObjectName{"setObjectName"}, s_setRowStretch{"setRowStretch"},
-    s_addTab{"addTab"}, s_ceil{"ceil"}, s_parent{"parent"};
+    s_addTab{"addTab"}, s_ceil{"ceil"}, s_children{"children"}, s_items{"items"};
 
 // self.name(*items): the items of an exact tuple as separate positional arguments.
 Ref call_method_unpacked(PyObject* self, const Name& name, PyObject* items) {
@@ -66,17 +66,17 @@ void for_each_item(PyObject* iterable, Fn&& fn) {
 }
 
 // The layout of ui_root, created when it has none.
-Ref root_layout(PyObject* ui_root) {
+Ref root_layout(const Env& env, PyObject* ui_root) {
     Ref root_lay = call_method(ui_root, s_layout);
     if (root_lay.is_none()) {
-        root_lay = call(global(s_QVBoxLayout), ui_root);
+        root_lay = call(env.global(s_QVBoxLayout), ui_root);
         call_method(ui_root, s_setLayout, root_lay);
     }
     return root_lay;
 }
 
-Ref size_policy(const Name& value) {
-    Ref policy = getattr(global(s_QSizePolicy).get(), s_Policy);
+Ref size_policy(const Env& env, const Name& value) {
+    Ref policy = getattr(env.global(s_QSizePolicy).get(), s_Policy);
     return getattr(policy.get(), value);
 }
 
@@ -106,29 +106,31 @@ Ref fixed_height_of(PyObject* host_heights, PyObject* h) {
     return Ref::none();
 }
 
+struct ScrollArgs {
+    PyObject* ui_root;
+    PyObject* host_names;
+    PyObject* cols;
+    PyObject* root_margins;
+    PyObject* grid_margins;
+    PyObject* grid_hgap;
+    PyObject* grid_vgap;
+    PyObject* min_cell_size;
+    PyObject* host_heights;
+};
+
 // wrap_hosts_in_scroll(ui_root, host_names, *, cols, root_margins, grid_margins, grid_hgap,
 //                      grid_vgap, min_cell_size, host_heights)
-Ref wrap_hosts_in_scroll(const Args& a) {
-    PyObject* ui_root = a[0];
-    PyObject* host_names = a[1];
-    PyObject* cols = a[2];
-    PyObject* root_margins = a[3];
-    PyObject* grid_margins = a[4];
-    PyObject* grid_hgap = a[5];
-    PyObject* grid_vgap = a[6];
-    PyObject* min_cell_size = a[7];
-    PyObject* host_heights = a[8];
-
+Ref wrap_hosts_in_scroll(const Env& env, const ScrollArgs& a) {
     // Held for the whole call: a host must outlive its old parent being detached below.
     std::vector<Ref> hosts;
-    for_each_item(host_names, [&](const Ref& name) {
-        Ref w = call_method(ui_root, s_findChild, global(s_QWidget), name);
+    for_each_item(a.host_names, [&](const Ref& name) {
+        Ref w = call_method(a.ui_root, s_findChild, env.global(s_QWidget), name);
         if (!w.is_none()) hosts.push_back(std::move(w));
     });
-    if (hosts.empty()) return Ref();
+    if (hosts.empty()) return none();
 
-    Ref root_lay = root_layout(ui_root);
-    call_method_unpacked(root_lay.get(), s_setContentsMargins, root_margins);
+    Ref root_lay = root_layout(env, a.ui_root);
+    call_method_unpacked(root_lay.get(), s_setContentsMargins, a.root_margins);
     call_method(root_lay, s_setSpacing, 6);
 
     // Every detached widget is held until return, not only the last one: hosts may sit inside
@@ -143,31 +145,31 @@ Ref wrap_hosts_in_scroll(const Args& a) {
         }
     }
 
-    Ref scroll = call(global(s_QScrollArea), ui_root);
-    call_method(scroll, s_setHorizontalScrollBarPolicy, getattr(global(s_Qt).get(), s_ScrollBarAsNeeded));
-    call_method(scroll, s_setVerticalScrollBarPolicy, getattr(global(s_Qt).get(), s_ScrollBarAsNeeded));
+    Ref scroll = call(env.global(s_QScrollArea), a.ui_root);
+    call_method(scroll, s_setHorizontalScrollBarPolicy, getattr(env.global(s_Qt).get(), s_ScrollBarAsNeeded));
+    call_method(scroll, s_setVerticalScrollBarPolicy, getattr(env.global(s_Qt).get(), s_ScrollBarAsNeeded));
     call_method(scroll, s_setWidgetResizable, false);
     call_method(root_lay, s_addWidget, scroll);
 
-    Ref content = call(global(s_QWidget), scroll);
-    Ref grid = call(global(s_QGridLayout), content);
-    call_method_unpacked(grid.get(), s_setContentsMargins, grid_margins);
-    call_method(grid, s_setHorizontalSpacing, grid_hgap);
-    call_method(grid, s_setVerticalSpacing, grid_vgap);
+    Ref content = call(env.global(s_QWidget), scroll);
+    Ref grid = call(env.global(s_QGridLayout), content);
+    call_method_unpacked(grid.get(), s_setContentsMargins, a.grid_margins);
+    call_method(grid, s_setHorizontalSpacing, a.grid_hgap);
+    call_method(grid, s_setVerticalSpacing, a.grid_vgap);
 
-    const long long ncols = at_least_one(cols);
+    const long long ncols = at_least_one(a.cols);
     long long i = 0;
     for (const Ref& h : hosts) {
         call_method(h, s_setParent, content);
-        call_method(h, s_setMinimumWidth, Ref::steal(PySequence_GetItem(min_cell_size, 0)));
-        Ref fixed_height = fixed_height_of(host_heights, h.get());
+        call_method(h, s_setMinimumWidth, Ref::steal(PySequence_GetItem(a.min_cell_size, 0)));
+        Ref fixed_height = fixed_height_of(a.host_heights, h.get());
         if (!fixed_height.is_none()) {
             call_method(h, s_setMinimumHeight, fixed_height);
             call_method(h, s_setMaximumHeight, fixed_height);
-            call_method(h, s_setSizePolicy, size_policy(s_Preferred), size_policy(s_Fixed));
+            call_method(h, s_setSizePolicy, size_policy(env, s_Preferred), size_policy(env, s_Fixed));
         } else {
-            call_method(h, s_setMinimumHeight, Ref::steal(PySequence_GetItem(min_cell_size, 1)));
-            call_method(h, s_setSizePolicy, size_policy(s_Preferred), size_policy(s_Preferred));
+            call_method(h, s_setMinimumHeight, Ref::steal(PySequence_GetItem(a.min_cell_size, 1)));
+            call_method(h, s_setSizePolicy, size_policy(env, s_Preferred), size_policy(env, s_Preferred));
         }
         call_method(grid, s_addWidget, h, i / ncols, i % ncols);
         ++i;
@@ -180,58 +182,77 @@ Ref wrap_hosts_in_scroll(const Args& a) {
     return scroll;
 }
 
-// wrap_dynamic_charts_into_tabs(ui_root, layout_config, *, cols, root_margins, min_cell_size)
-Ref wrap_dynamic_charts_into_tabs(const Args& a) {
-    PyObject* ui_root = a[0];
-    PyObject* layout_config = a[1];
-    PyObject* cols = a[2];
-    PyObject* root_margins = a[3];
-    PyObject* min_cell_size = a[4];
+// The widgets that are parts of the new tab widget: the tab widget itself and its direct
+// children (the page stack "qt_tabwidget_stackedwidget" and the tab bar "qt_tabwidget_tabbar").
+// Taking one of them as a host would move the tab widget into one of its own pages, and Qt
+// would hang. The parts are known only for PySide6's own QTabWidget; another class rebound as
+// QTabWidget is asked nothing beyond the documented calls.
+class TabWidgetParts {
+    std::vector<Ref> parts_;
 
-    Ref root_lay = root_layout(ui_root);
+public:
+    TabWidgetParts(const Env& env, const Ref& main_tabs) {
+        parts_.push_back(main_tabs);
+        if (reinterpret_cast<PyObject*>(Py_TYPE(main_tabs.get())) != env.kept(plotdeck::kept_QTabWidget)) return;
+        Ref children = Ref::steal(PySequence_List(call_method(main_tabs, s_children).get()));
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(children.get()); ++i)
+            parts_.push_back(Ref::borrow(PyList_GET_ITEM(children.get(), i)));
+    }
+    bool contains(PyObject* widget) const {
+        for (const Ref& part : parts_)
+            if (part.get() == widget) return true;
+        return false;
+    }
+};
+
+struct TabsArgs {
+    PyObject* ui_root;
+    PyObject* layout_config;
+    PyObject* cols;
+    PyObject* root_margins;
+    PyObject* min_cell_size;
+};
+
+// wrap_dynamic_charts_into_tabs(ui_root, layout_config, *, cols, root_margins, min_cell_size)
+Ref wrap_dynamic_charts_into_tabs(const Env& env, const TabsArgs& a) {
+    Ref root_lay = root_layout(env, a.ui_root);
     while (truth(call_method(root_lay, s_count).get())) {
         Ref item = call_method(root_lay, s_takeAt, 0);
         if (truth(call_method(item, s_widget).get())) call_method(call_method(item, s_widget), s_setParent, Py_None);
     }
-    call_method_unpacked(root_lay.get(), s_setContentsMargins, root_margins);
+    call_method_unpacked(root_lay.get(), s_setContentsMargins, a.root_margins);
 
-    Ref main_tabs = call(global(s_QTabWidget));
+    Ref main_tabs = call(env.global(s_QTabWidget));
     call_method(root_lay, s_addWidget, main_tabs);
+    const TabWidgetParts tab_widget_parts(env, main_tabs);
 
     Ref created_widgets_map = Ref::steal(PyDict_New());
-    Ref safe_cols = compare(cols, int_of(1).get(), Py_GT) ? Ref::borrow(cols) : int_of(1);
+    // for tab_name, widget_names in layout_config.items(): the dict's own iterator, which
+    // notices a dictionary that changes during the walk.
+    Ref entries = Ref::steal(PyObject_GetIter(call_method(a.layout_config, s_items).get()));
+    while (Ref entry = Ref::steal_nullable(PyIter_Next(entries.get()))) {
+        auto [tab_name, widget_names] = unpack_pair(entry.get());
 
-    const Py_ssize_t config_size = PyDict_GET_SIZE(layout_config);
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    while (true) {
-        if (PyDict_GET_SIZE(layout_config) != config_size)
-            raise_format(PyExc_RuntimeError, "dictionary changed size during iteration");
-        if (!PyDict_Next(layout_config, &pos, &key, &value)) break;
-        Ref tab_name = Ref::borrow(key), widget_names = Ref::borrow(value);
-
-        Ref tab_container = call(global(s_QWidget));
-        Ref grid = call(global(s_QGridLayout), tab_container);
+        Ref tab_container = call(env.global(s_QWidget));
+        Ref grid = call(env.global(s_QGridLayout), tab_container);
         Ref total_items = int_of(length(widget_names.get()));
-        Ref items_per_col = call_method(global(s_math), s_ceil,
-                                        Ref::steal(PyNumber_TrueDivide(total_items.get(), safe_cols.get())));
+        Ref safe_cols = compare(a.cols, int_of(1).get(), Py_GT) ? Ref::borrow(a.cols) : int_of(1);
+        Ref ceil = getattr(env.global(s_math).get(), s_ceil);
+        Ref items_per_col = call(ceil, Ref::steal(PyNumber_TrueDivide(total_items.get(), safe_cols.get())));
         const long long rows = PyLong_AsLongLong(items_per_col.get());
         if (rows == -1 && PyErr_Occurred()) throw_error();
 
         long long i = 0;
         for_each_item(widget_names.get(), [&](const Ref& name) {
-            Ref host = call_method(ui_root, s_findChild, global(s_QWidget), name);
-            // The tab widget and its own parts (page stack, tab bar) are never hosts: moving one
-            // of them into a page would make the page its own ancestor.
-            if (host.get() == main_tabs.get() ||
-                (!host.is_none() && call_method(host, s_parent).get() == main_tabs.get()))
-                host = Ref::none();
+            Ref host = call_method(a.ui_root, s_findChild, env.global(s_QWidget), name);
+            if (!host.is_none() && tab_widget_parts.contains(host.get())) host = Ref::none();
             if (host.is_none()) {
-                host = call(global(s_QWidget));
+                host = call(env.global(s_QWidget));
                 call_method(host, s_setObjectName, name);
             }
-            call_method_unpacked(host.get(), s_setMinimumSize, min_cell_size);
-            call_method(host, s_setSizePolicy, size_policy(s_MinimumExpanding), size_policy(s_MinimumExpanding));
+            call_method_unpacked(host.get(), s_setMinimumSize, a.min_cell_size);
+            call_method(host, s_setSizePolicy, size_policy(env, s_MinimumExpanding),
+                        size_policy(env, s_MinimumExpanding));
             check(PyDict_SetItem(created_widgets_map.get(), name.get(), host.get()));
             if (rows == 0) raise_format(PyExc_ZeroDivisionError, "integer division or modulo by zero");
             const long long current_col = i / rows, current_row = i % rows;
@@ -241,19 +262,16 @@ Ref wrap_dynamic_charts_into_tabs(const Args& a) {
         });
         call_method(grid, s_setRowStretch, items_per_col, 1);
 
-        Ref scroll = call(global(s_QScrollArea));
+        Ref scroll = call(env.global(s_QScrollArea));
         call_method(scroll, s_setWidgetResizable, true);
         call_method(scroll, s_setWidget, tab_container);
         call_method(main_tabs, s_addTab, scroll, tab_name);
     }
+    if (PyErr_Occurred()) throw_error();
     return created_widgets_map;
 }
 
-}  // namespace
-
-namespace plotdeck {
-
-const lark::FunctionSpec wrap_hosts_in_scroll{
+const Function<ScrollArgs> scroll_def{
     "wrap_hosts_in_scroll",
     "wrap_hosts_in_scroll",
     "\n    將多個『圖表宿主 host』(objectName 在 host_names) 收編到一個 QScrollArea 裡。\n"
@@ -262,33 +280,45 @@ const lark::FunctionSpec wrap_hosts_in_scroll{
     "    - min_cell_size: 每格最小尺寸，視窗變小時就會出捲軸\n    ",
     "QScrollArea | None",
     {
-        lark::any("ui_root", "QWidget"),
-        lark::any("host_names", "Sequence[str]"),
-        lark::keyword(lark::integer("cols")),
-        lark::keyword(lark::exact("root_margins", "tuple[int, int, int, int]", &PyTuple_Type)),
-        lark::keyword(lark::exact("grid_margins", "tuple[int, int, int, int]", &PyTuple_Type)),
-        lark::keyword(lark::integer("grid_hgap")),
-        lark::keyword(lark::integer("grid_vgap")),
-        lark::keyword(lark::exact("min_cell_size", "tuple[int, int]", &PyTuple_Type)),
-        lark::keyword(lark::any("host_heights", "int | dict[str, int] | None")),
+        any<&ScrollArgs::ui_root>("ui_root", "QWidget"),
+        any<&ScrollArgs::host_names>("host_names", "Sequence[str]"),
+        keyword(integer<&ScrollArgs::cols>("cols"), Default::integer(2)),
+        keyword(exact<&ScrollArgs::root_margins>("root_margins", "tuple[int, int, int, int]", Exact::tuple),
+                Default::ints({6, 50, 6, 6})),
+        keyword(exact<&ScrollArgs::grid_margins>("grid_margins", "tuple[int, int, int, int]", Exact::tuple),
+                Default::ints({6, 6, 6, 6})),
+        keyword(integer<&ScrollArgs::grid_hgap>("grid_hgap"), Default::integer(6)),
+        keyword(integer<&ScrollArgs::grid_vgap>("grid_vgap"), Default::integer(6)),
+        keyword(exact<&ScrollArgs::min_cell_size>("min_cell_size", "tuple[int, int]", Exact::tuple),
+                Default::ints({800, 500})),
+        keyword(any<&ScrollArgs::host_heights>("host_heights", "int | dict[str, int] | None"), Default::none()),
     },
-    ::wrap_hosts_in_scroll,
+    wrap_hosts_in_scroll,
 };
 
-const lark::FunctionSpec wrap_dynamic_charts_into_tabs{
+const Function<TabsArgs> tabs_def{
     "wrap_dynamic_charts_into_tabs",
     "wrap_dynamic_charts_into_tabs",
     "\n    layout_config範例: {\"Chirp 1\": [\"w_c1_mag\", \"w_c1_a1\"], \"Chirp 2\": [...]}\n"
     "    回傳: {\"w_c1_mag\": QWidget實體, ...} 方便後續 build_sample_value_chart 使用\n    ",
     "dict[str, QWidget]",
     {
-        lark::any("ui_root", "QWidget"),
-        lark::exact("layout_config", "dict[str, list[str]]", &PyDict_Type),
-        lark::keyword(lark::integer("cols")),
-        lark::keyword(lark::exact("root_margins", "tuple[int, int, int, int]", &PyTuple_Type)),
-        lark::keyword(lark::exact("min_cell_size", "tuple[int, int]", &PyTuple_Type)),
+        any<&TabsArgs::ui_root>("ui_root", "QWidget"),
+        exact<&TabsArgs::layout_config>("layout_config", "dict[str, list[str]]", Exact::dict),
+        keyword(integer<&TabsArgs::cols>("cols"), Default::integer(2)),
+        keyword(exact<&TabsArgs::root_margins>("root_margins", "tuple[int, int, int, int]", Exact::tuple),
+                Default::ints({6, 50, 6, 6})),
+        keyword(exact<&TabsArgs::min_cell_size>("min_cell_size", "tuple[int, int]", Exact::tuple),
+                Default::ints({500, 350})),
     },
-    ::wrap_dynamic_charts_into_tabs,
+    wrap_dynamic_charts_into_tabs,
 };
+
+}  // namespace
+
+namespace plotdeck {
+
+const lark::FunctionPlan wrap_hosts_in_scroll = lark::plan_of(scroll_def);
+const lark::FunctionPlan wrap_dynamic_charts_into_tabs = lark::plan_of(tabs_def);
 
 }  // namespace plotdeck

@@ -1,7 +1,13 @@
 // sync_scrolling_chart, sync_snapshot_chart: flush every buffer of one chart, then fit its axes.
+//
+// Non-finite data never reaches an axis: Qt refuses a range with a NaN or an infinite end (it
+// keeps the old range and warns), so one such value would freeze the axis. NaN and ±inf are
+// left out of the extremes, and so is an x position (a buffer's last x, a frame's offset)
+// that is not finite.
 #include "plotdeck.hpp"
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -11,79 +17,77 @@ const Name s_math{"math"}, s_np{"np"};
 const Name s_flush{"flush"}, s_last_x{"last_x"}, s_history{"history"}, s_is_visible{"is_visible"},
     s_last_snapshot_data{"last_snapshot_data"}, s_last_snapshot_offset{"last_snapshot_offset"};
 const Name s_setRange{"setRange"}, s_setTickCount{"setTickCount"}, s_tickCount{"tickCount"};
-const Name s_floor{"floor"}, s_ceil{"ceil"}, s_min{"min"}, s_max{"max"}, s_extend{"extend"};
+const Name s_floor{"floor"}, s_ceil{"ceil"}, s_min{"min"}, s_max{"max"}, s_isfinite{"isfinite"}, s_extend{"extend"}, s_dtype{"dtype"},
+    s_kind{"kind"};
 
-// ---- the host's operators, with a shortcut where both sides are plain floats ----
-
-bool both_floats(PyObject* a, PyObject* b) { return PyFloat_CheckExact(a) && PyFloat_CheckExact(b); }
+// ---- the host's operators ----
 
 // `a op b` as an `if` would test it: the operator's result reduced by its truth test.
 // No identity shortcut, so `==` and `!=` behave as the operators do.
-bool test(PyObject* a, PyObject* b, int op) {
-    if (both_floats(a, b)) {
-        const double x = PyFloat_AS_DOUBLE(a), y = PyFloat_AS_DOUBLE(b);
-        switch (op) {
-            case Py_LT: return x < y;
-            case Py_LE: return x <= y;
-            case Py_GT: return x > y;
-            case Py_GE: return x >= y;
-            case Py_EQ: return x == y;
-            default: return x != y;
-        }
-    }
-    Ref r = Ref::steal(PyObject_RichCompare(a, b, op));
-    return truth(r.get());
-}
+bool test(PyObject* a, PyObject* b, int op) { return truth(Ref::steal(PyObject_RichCompare(a, b, op)).get()); }
 bool test(const CallArg& a, const CallArg& b, int op) { return test(a.get(), b.get(), op); }
 
-Ref add(PyObject* a, const CallArg& b) { return Ref::steal(PyNumber_Add(a, b.get())); }
-Ref sub(PyObject* a, const CallArg& b) { return Ref::steal(PyNumber_Subtract(a, b.get())); }
-Ref mul(PyObject* a, const CallArg& b) { return Ref::steal(PyNumber_Multiply(a, b.get())); }
+Ref add(const CallArg& a, const CallArg& b) { return Ref::steal(PyNumber_Add(a.get(), b.get())); }
+Ref sub(const CallArg& a, const CallArg& b) { return Ref::steal(PyNumber_Subtract(a.get(), b.get())); }
+Ref mul(const CallArg& a, const CallArg& b) { return Ref::steal(PyNumber_Multiply(a.get(), b.get())); }
+
+// A value that cannot be an axis end: NaN (`v != v`) or an infinity (`v == inf or v == -inf`).
+bool non_finite(PyObject* v) {
+    if (PyFloat_CheckExact(v)) return !std::isfinite(PyFloat_AS_DOUBLE(v));
+    if (PyLong_CheckExact(v)) return false;
+    return test(v, v, Py_NE) || test(v, INFINITY, Py_EQ) || test(v, -INFINITY, Py_EQ);
+}
 
 // The axis's tick count, written only when it differs from the default.
 void ensure_tick_count(PyObject* axis, int count) {
     if (test(call_method(axis, s_tickCount), count, Py_NE)) call_method(axis, s_setTickCount, count);
 }
 
-// ---- sync_scrolling_chart ----
+// min(values) and max(values) of a list, as the built-ins pick them (the first of equal values
+// wins), after leaving out the values that are not finite. Empty when nothing is left.
+struct Extremes {
+    Ref lo, hi;
 
-// Leaves NaN out of the y extremes; `v != v` also catches NaN of NumPy scalars and decimals.
-bool is_nan(PyObject* v) {
-    if (PyFloat_CheckExact(v)) return std::isnan(PyFloat_AS_DOUBLE(v));
-    if (PyLong_CheckExact(v)) return false;
-    Ref r = Ref::steal(PyObject_RichCompare(v, v, Py_NE));
-    return truth(r.get());
-}
-
-// The smallest and largest non-NaN collected value, as the built-in min and max would pick
-// them from the whole collected list (the first of equal values wins). Plain floats and ints
-// are folded straight out of each history list while the slice would be taken: comparing them
-// runs no Python code, so nothing can change the lists under the scan and no copy is needed.
-// From the first value of any other kind on, the values are collected into a list as they
-// would have been, and compared with the host's operators once collection is over.
-class YExtremes {
-    Ref lo_, hi_;
-    Ref rest_;  // list, once a value of another kind turned up
-
-    static bool plain(PyObject* v) { return PyFloat_CheckExact(v) || PyLong_CheckExact(v); }
-
-    void fold_rest() {
+    void take_finite(PyObject* list) {
         Ref kept = Ref::steal(PyList_New(0));
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(rest_.get()); ++i) {
-            Ref v = Ref::borrow(PyList_GET_ITEM(rest_.get(), i));
-            if (!is_nan(v.get())) check(PyList_Append(kept.get(), v.get()));
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+            Ref v = Ref::borrow(PyList_GET_ITEM(list, i));
+            if (!non_finite(v.get())) check(PyList_Append(kept.get(), v.get()));
         }
         // min before max, as two separate passes over the values would run.
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(kept.get()); ++i) {
             Ref v = Ref::borrow(PyList_GET_ITEM(kept.get(), i));
-            if (!lo_ || test(v.get(), lo_.get(), Py_LT)) lo_ = std::move(v);
+            if (!lo || test(v.get(), lo.get(), Py_LT)) lo = std::move(v);
         }
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(kept.get()); ++i) {
             Ref v = Ref::borrow(PyList_GET_ITEM(kept.get(), i));
-            if (!hi_ || test(v.get(), hi_.get(), Py_GT)) hi_ = std::move(v);
+            if (!hi || test(v.get(), hi.get(), Py_GT)) hi = std::move(v);
         }
-        rest_.reset();
     }
+    explicit operator bool() const { return static_cast<bool>(lo); }
+};
+
+// `lo - margin, hi + margin`, or the extremes themselves where a margin would make an end
+// non-finite (a huge span, an infinite or NaN margin ratio).
+void set_range_with_margin(PyObject* axis, PyObject* lo, PyObject* hi, PyObject* margin) {
+    Ref low = sub(lo, margin), high = add(hi, margin);
+    if (non_finite(low.get()) || non_finite(high.get())) {
+        call_method(axis, s_setRange, lo, hi);
+        return;
+    }
+    call_method(axis, s_setRange, low, high);
+}
+
+// ---- sync_scrolling_chart ----
+
+// The y extremes of the recent values of the visible buffers. Plain floats and ints are folded
+// straight out of each history list: comparing them runs no Python code, so nothing can change
+// the lists under the scan and no copy is needed. From the first value of any other kind on,
+// the values are collected as the slices would have been and compared with the host's
+// operators once collection is over.
+class RecentValues {
+    Ref lo_, hi_;
+    Ref rest_;  // list, once a value of another kind turned up
 
 public:
     // values[start:] of an exact list.
@@ -103,29 +107,23 @@ public:
             PyObject* v = items[i];
             if (PyFloat_CheckExact(v)) {
                 const double d = PyFloat_AS_DOUBLE(v);
-                if (std::isnan(d)) continue;
-                if (!lo) {
-                    lo = hi = v;
-                } else if (PyFloat_CheckExact(lo) && PyFloat_CheckExact(hi)) {
+                if (!std::isfinite(d)) continue;
+                if (lo && PyFloat_CheckExact(lo) && PyFloat_CheckExact(hi)) {
                     if (d < PyFloat_AS_DOUBLE(lo))
                         lo = v;
                     else if (d > PyFloat_AS_DOUBLE(hi))
                         hi = v;
-                } else if (test(v, lo, Py_LT)) {
-                    lo = v;
-                } else if (test(v, hi, Py_GT)) {
-                    hi = v;
+                    continue;
                 }
-            } else if (PyLong_CheckExact(v)) {
-                if (!lo)
-                    lo = hi = v;
-                else if (test(v, lo, Py_LT))
-                    lo = v;
-                else if (test(v, hi, Py_GT))
-                    hi = v;
-            } else {
+            } else if (!PyLong_CheckExact(v)) {
                 break;
             }
+            if (!lo)
+                lo = hi = v;
+            else if (test(v, lo, Py_LT))
+                lo = v;
+            else if (test(v, hi, Py_GT))
+                hi = v;
         }
         lo_ = Ref::borrow(lo);
         hi_ = Ref::borrow(hi);
@@ -138,73 +136,73 @@ public:
         call_method(rest_, s_extend, values);
     }
 
-    // False when no value but NaN (or none at all) was collected.
-    bool finish() {
-        if (rest_) fold_rest();
-        return static_cast<bool>(lo_);
+    Extremes finish() {
+        Extremes e{lo_, hi_};
+        if (rest_) e.take_finite(rest_.get());
+        return e;
     }
-    PyObject* lo() const { return lo_.get(); }
-    PyObject* hi() const { return hi_.get(); }
+};
+
+struct ScrollingArgs {
+    PyObject* buffers;
+    PyObject* axX;
+    PyObject* axY;
+    PyObject* window_size;
+    PyObject* fixed_y_range;
+    Real margin_ratio;
+    PyObject* y_tick_cnt;
+    PyObject* small_span_padding;
 };
 
 // sync_scrolling_chart(buffers, axX, axY, window_size, fixed_y_range, margin_ratio, y_tick_cnt,
 //                      small_span_padding)
-Ref sync_scrolling_chart(const Args& a) {
-    PyObject* buffers = a[0];
-    PyObject* axX = a[1];
-    PyObject* axY = a[2];
-    PyObject* window_size = a[3];
-    PyObject* fixed_y_range = a[4];
-    const double margin_ratio = a.number(5);
-    PyObject* y_tick_cnt = a[6];
-    PyObject* small_span_padding = a[7];
-
+Ref sync_scrolling_chart(const Env& env, const ScrollingArgs& a) {
     Ref current_max_x = int_of(0);
     // The list is read afresh at each step, as iterating it would: a flush may change it.
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(buffers); ++i) {
-        Ref buf = Ref::borrow(PyList_GET_ITEM(buffers, i));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(a.buffers); ++i) {
+        Ref buf = Ref::borrow(PyList_GET_ITEM(a.buffers, i));
         call_method(buf, s_flush);
         Ref last_x = getattr(buf.get(), s_last_x);
-        if (test(last_x.get(), current_max_x.get(), Py_GT)) current_max_x = std::move(last_x);
+        if (test(last_x.get(), current_max_x.get(), Py_GT) && !non_finite(last_x.get()))
+            current_max_x = std::move(last_x);
     }
 
     Ref x_min, x_max;
-    if (test(current_max_x.get(), window_size, Py_LT)) {
+    if (test(current_max_x.get(), a.window_size, Py_LT)) {
         x_min = int_of(1);
-        x_max = Ref::borrow(window_size);
+        x_max = Ref::borrow(a.window_size);
     } else {
-        x_min = add(sub(current_max_x.get(), window_size).get(), 1);
+        x_min = add(sub(current_max_x, a.window_size), 1);
         x_max = current_max_x;
     }
-    call_method(axX, s_setRange, x_min, x_max);
+    call_method(a.axX, s_setRange, x_min, x_max);
 
-    if (test(window_size, 20, Py_LE)) {
-        Ref cnt = add(window_size, 1);
-        if (test(cnt, 2, Py_GE)) call_method(axX, s_setTickCount, cnt);
+    if (test(a.window_size, 20, Py_LE)) {
+        Ref cnt = add(a.window_size, 1);
+        if (test(cnt, 2, Py_GE)) call_method(a.axX, s_setTickCount, cnt);
     } else {
-        ensure_tick_count(axX, 6);
+        ensure_tick_count(a.axX, 6);
     }
 
-    if (fixed_y_range != Py_None) {
-        auto [y_min, y_max] = unpack_pair(fixed_y_range);
-        call_method(axY, s_setRange, y_min, y_max);
-        if (y_tick_cnt != Py_None)
-            call_method(axY, s_setTickCount, y_tick_cnt);
+    if (a.fixed_y_range != Py_None) {
+        auto [y_min, y_max] = unpack_pair(a.fixed_y_range);
+        call_method(a.axY, s_setRange, y_min, y_max);
+        if (a.y_tick_cnt != Py_None)
+            call_method(a.axY, s_setTickCount, a.y_tick_cnt);
         else
-            ensure_tick_count(axY, 5);
-        return {};
+            ensure_tick_count(a.axY, 5);
+        return none();
     }
 
     // Each history is sliced from -(window_size + 1), clamped as the host's slicing clamps it.
-    Ref needed_history_count = add(window_size, 1);
+    Ref needed_history_count = add(a.window_size, 1);
     Ref from_end = Ref::steal(PyNumber_Negative(needed_history_count.get()));
     const Py_ssize_t slice_start = PyNumber_AsSsize_t(from_end.get(), nullptr);
     if (slice_start == -1 && PyErr_Occurred()) throw_error();
-    Ref slice;  // made only for a history that is not a list
 
-    YExtremes values;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(buffers); ++i) {
-        Ref buf = Ref::borrow(PyList_GET_ITEM(buffers, i));
+    RecentValues values;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(a.buffers); ++i) {
+        Ref buf = Ref::borrow(PyList_GET_ITEM(a.buffers, i));
         if (!truth(getattr(buf.get(), s_is_visible).get())) continue;
         Ref history = getattr(buf.get(), s_history);
         if (PyList_CheckExact(history.get())) {
@@ -215,59 +213,88 @@ Ref sync_scrolling_chart(const Args& a) {
             values.take_list_tail(history.get(), start);
         } else {
             if (!truth(history.get())) continue;
-            if (!slice) slice = Ref::steal(PySlice_New(from_end.get(), nullptr, nullptr));
+            Ref slice = Ref::steal(PySlice_New(from_end.get(), nullptr, nullptr));
             values.take_values(Ref::steal(PyObject_GetItem(history.get(), slice.get())).get());
         }
     }
-    if (!values.finish()) return {};
+    const Extremes e = values.finish();
+    if (!e) return none();
 
-    PyObject* raw_min = values.lo();
-    PyObject* raw_max = values.hi();
+    PyObject* raw_min = e.lo.get();
+    PyObject* raw_max = e.hi.get();
     Ref span = sub(raw_max, raw_min);
 
     if (test(span, 15, Py_LT)) {
-        Ref new_min = sub(call_method(global(s_math), s_floor, raw_min).get(), small_span_padding);
-        Ref new_max = add(call_method(global(s_math), s_ceil, raw_max).get(), small_span_padding);
+        Ref new_min = sub(call_method(env.global(s_math), s_floor, raw_min), a.small_span_padding);
+        Ref new_max = add(call_method(env.global(s_math), s_ceil, raw_max), a.small_span_padding);
         if (test(new_min, new_max, Py_EQ)) {
-            new_min = sub(new_min.get(), 1);
-            new_max = add(new_max.get(), 1);
+            new_min = sub(new_min, 1);
+            new_max = add(new_max, 1);
         }
-        call_method(axY, s_setRange, new_min, new_max);
-        Ref auto_tick = add(sub(new_max.get(), new_min).get(), 1);
+        call_method(a.axY, s_setRange, new_min, new_max);
+        Ref auto_tick = add(sub(new_max, new_min), 1);
         if (!PyLong_CheckExact(auto_tick.get())) auto_tick = Ref::steal(PyNumber_Long(auto_tick.get()));
         Ref final_tick = auto_tick;
-        if (y_tick_cnt != Py_None && test(auto_tick, 5, Py_GT)) final_tick = Ref::borrow(y_tick_cnt);
+        if (a.y_tick_cnt != Py_None && test(auto_tick, 5, Py_GT)) final_tick = Ref::borrow(a.y_tick_cnt);
         if (test(final_tick, 2, Py_LT)) final_tick = int_of(2);
-        call_method(axY, s_setTickCount, final_tick);
-        return {};
+        call_method(a.axY, s_setTickCount, final_tick);
+        return none();
     }
 
-    Ref margin = mul(span.get(), margin_ratio);
+    Ref margin = mul(span, a.margin_ratio.as_float());
     if (test(margin, 0, Py_EQ)) margin = float_of(1.0);
-    call_method(axY, s_setRange, sub(raw_min, margin), add(raw_max, margin));
-    if (y_tick_cnt != Py_None)
-        call_method(axY, s_setTickCount, y_tick_cnt);
+    set_range_with_margin(a.axY, raw_min, raw_max, margin.get());
+    if (a.y_tick_cnt != Py_None)
+        call_method(a.axY, s_setTickCount, a.y_tick_cnt);
     else
-        ensure_tick_count(axY, 6);
-    return {};
+        ensure_tick_count(a.axY, 6);
+    return none();
 }
 
 // ---- sync_snapshot_chart ----
 
-// sync_snapshot_chart(buffers, axX, axY, fixed_y_range, margin_ratio)
-Ref sync_snapshot_chart(const Args& a) {
-    PyObject* buffers = a[0];
-    PyObject* axX = a[1];
-    PyObject* axY = a[2];
-    PyObject* fixed_y_range = a[3];
-    const double margin_ratio = a.number(4);
+// The frame's NumPy min and max; when one of them is not finite, the extremes over the frame's
+// finite values instead (empty when it has none).
+Extremes frame_extremes(const Env& env, PyObject* data) {
+    Extremes e;
+    Ref np = env.global(s_np);
+    e.lo = call_method(np, s_min, data);
+    e.hi = call_method(np, s_max, data);
+    if (!non_finite(e.lo.get()) && !non_finite(e.hi.get())) return e;
 
+    // A float array keeps to NumPy: data[np.isfinite(data)].
+    PyObject* ndarray = env.kept(plotdeck::kept_ndarray);
+    if (ndarray && reinterpret_cast<PyObject*>(Py_TYPE(data)) == ndarray) {
+        Ref kind = getattr(getattr(data, s_dtype).get(), s_kind);
+        if (PyUnicode_Check(kind.get()) && PyUnicode_CompareWithASCIIString(kind.get(), "f") == 0) {
+            Ref finite = Ref::steal(PyObject_GetItem(data, call_method(np, s_isfinite, data).get()));
+            if (length(finite.get()) == 0) return {};
+            e.lo = call_method(np, s_min, finite);
+            e.hi = call_method(np, s_max, finite);
+            return e;
+        }
+    }
+    Extremes finite;
+    finite.take_finite(Ref::steal(PySequence_List(data)).get());
+    return finite;
+}
+
+struct SnapshotArgs {
+    PyObject* buffers;
+    PyObject* axX;
+    PyObject* axY;
+    PyObject* fixed_y_range;
+    Real margin_ratio;
+};
+
+// sync_snapshot_chart(buffers, axX, axY, fixed_y_range, margin_ratio)
+Ref sync_snapshot_chart(const Env& env, const SnapshotArgs& a) {
     Ref global_y_min = float_of(INFINITY), global_y_max = float_of(-INFINITY);
     Ref global_x_min = float_of(INFINITY), global_x_max = float_of(-INFINITY);
     bool has_visible_data = false;
 
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(buffers); ++i) {
-        Ref buf = Ref::borrow(PyList_GET_ITEM(buffers, i));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(a.buffers); ++i) {
+        Ref buf = Ref::borrow(PyList_GET_ITEM(a.buffers, i));
         call_method(buf, s_flush);
         if (!truth(getattr(buf.get(), s_is_visible).get())) continue;
         Ref data = getattr(buf.get(), s_last_snapshot_data);
@@ -276,84 +303,84 @@ Ref sync_snapshot_chart(const Args& a) {
 
         Ref offset = getattr(buf.get(), s_last_snapshot_offset);
         const Py_ssize_t d_len = length(data.get());
-        // max_x lies one unit past the last point; a plain float offset needs no new object
-        // unless it becomes the new extreme.
-        if (both_floats(offset.get(), global_x_max.get())) {
-            if (test(offset.get(), global_x_min.get(), Py_LT)) global_x_min = offset;
-            const double max_x = PyFloat_AS_DOUBLE(offset.get()) + static_cast<double>(d_len);
-            if (max_x > PyFloat_AS_DOUBLE(global_x_max.get())) global_x_max = float_of(max_x);
-        } else {
-            Ref max_x = add(offset.get(), static_cast<long long>(d_len));
+        // max_x lies one unit past the last point.
+        Ref max_x = add(offset, static_cast<long long>(d_len));
+        if (!non_finite(offset.get())) {
             if (test(offset.get(), global_x_min.get(), Py_LT)) global_x_min = offset;
             if (test(max_x.get(), global_x_max.get(), Py_GT)) global_x_max = std::move(max_x);
         }
 
-        if (fixed_y_range != Py_None) continue;
+        if (a.fixed_y_range != Py_None) continue;
         // NumPy refuses to reduce an empty frame; it still counts for the x extent above.
         if (d_len == 0) continue;
-        Ref b_min = call_method(global(s_np), s_min, data);
-        Ref b_max = call_method(global(s_np), s_max, data);
-        if (test(b_min.get(), global_y_min.get(), Py_LT)) global_y_min = std::move(b_min);
-        if (test(b_max.get(), global_y_max.get(), Py_GT)) global_y_max = std::move(b_max);
+        Extremes e = frame_extremes(env, data.get());
+        if (!e) continue;
+        if (test(e.lo.get(), global_y_min.get(), Py_LT)) global_y_min = std::move(e.lo);
+        if (test(e.hi.get(), global_y_max.get(), Py_GT)) global_y_max = std::move(e.hi);
     }
 
-    if (!has_visible_data) return {};
+    if (!has_visible_data) return none();
 
     if (test(global_x_min, INFINITY, Py_EQ)) global_x_min = int_of(0);
     if (test(global_x_max, -INFINITY, Py_EQ)) global_x_max = int_of(0);
-    call_method(axX, s_setRange, global_x_min, global_x_max);
+    call_method(a.axX, s_setRange, global_x_min, global_x_max);
 
-    if (fixed_y_range != Py_None) {
-        auto [y_min, y_max] = unpack_pair(fixed_y_range);
-        call_method(axY, s_setRange, y_min, y_max);
-        return {};
+    if (a.fixed_y_range != Py_None) {
+        auto [y_min, y_max] = unpack_pair(a.fixed_y_range);
+        call_method(a.axY, s_setRange, y_min, y_max);
+        return none();
     }
 
     if (test(global_y_max.get(), global_y_min.get(), Py_GE)) {
-        Ref span = sub(global_y_max.get(), global_y_min);
-        Ref margin = mul(span.get(), margin_ratio);
+        Ref span = sub(global_y_max, global_y_min);
+        Ref margin = mul(span, a.margin_ratio.as_float());
         if (test(margin, 0, Py_EQ)) margin = float_of(1.0);
-        call_method(axY, s_setRange, sub(global_y_min.get(), margin), add(global_y_max.get(), margin));
+        set_range_with_margin(a.axY, global_y_min.get(), global_y_max.get(), margin.get());
     }
-    return {};
+    return none();
 }
 
-}  // namespace
-
-namespace plotdeck {
-
-const lark::FunctionSpec sync_scrolling_chart{
+const Function<ScrollingArgs> scrolling_def{
     "sync_scrolling_chart",
     "sync_scrolling_chart",
     "\n    [修正版 V5] \n"
     "    加入 small_span_padding 參數，讓小範圍模式下的留白可控。\n    ",
     nullptr,
     {
-        lark::exact("buffers", "list[TimeSeriesBuffer]", &PyList_Type),
-        lark::any("axX", "QValueAxis"),
-        lark::any("axY", "QValueAxis"),
-        lark::integer("window_size"),
-        lark::optional(lark::or_none(lark::exact("fixed_y_range", "tuple[float, float] | None", &PyTuple_Type))),
-        lark::optional(lark::real("margin_ratio")),
-        lark::optional(lark::or_none(lark::integer("y_tick_cnt"))),
-        lark::optional(lark::integer("small_span_padding")),
+        exact<&ScrollingArgs::buffers>("buffers", "list[TimeSeriesBuffer]", Exact::list),
+        any<&ScrollingArgs::axX>("axX", "QValueAxis"),
+        any<&ScrollingArgs::axY>("axY", "QValueAxis"),
+        integer<&ScrollingArgs::window_size>("window_size"),
+        optional(exact<&ScrollingArgs::fixed_y_range>("fixed_y_range", "tuple[float, float] | None", Exact::tuple),
+                 Default::none()),
+        optional(real<&ScrollingArgs::margin_ratio>("margin_ratio"), Default::real(0.1)),
+        optional(integer<&ScrollingArgs::y_tick_cnt>("y_tick_cnt"), Default::none()),
+        optional(integer<&ScrollingArgs::small_span_padding>("small_span_padding"), Default::integer(1)),
     },
-    ::sync_scrolling_chart,
+    sync_scrolling_chart,
 };
 
-const lark::FunctionSpec sync_snapshot_chart{
+const Function<SnapshotArgs> snapshot_def{
     "sync_snapshot_chart",
     "sync_snapshot_chart",
     "\n    支援 X 軸偏移 (Start Index)。\n    ",
     nullptr,
     {
-        lark::exact("buffers", "list[TimeSeriesBuffer]", &PyList_Type),
-        lark::any("axX", "QValueAxis"),
-        lark::any("axY", "QValueAxis"),
-        lark::optional(lark::or_none(lark::exact("fixed_y_range", "tuple[float, float] | None", &PyTuple_Type))),
-        lark::optional(lark::real("margin_ratio")),
+        exact<&SnapshotArgs::buffers>("buffers", "list[TimeSeriesBuffer]", Exact::list),
+        any<&SnapshotArgs::axX>("axX", "QValueAxis"),
+        any<&SnapshotArgs::axY>("axY", "QValueAxis"),
+        optional(exact<&SnapshotArgs::fixed_y_range>("fixed_y_range", "tuple[float, float] | None", Exact::tuple),
+                 Default::none()),
+        optional(real<&SnapshotArgs::margin_ratio>("margin_ratio"), Default::real(0.1)),
     },
-    ::sync_snapshot_chart,
+    sync_snapshot_chart,
 };
+
+}  // namespace
+
+namespace plotdeck {
+
+const lark::FunctionPlan sync_scrolling_chart = lark::plan_of(scrolling_def);
+const lark::FunctionPlan sync_snapshot_chart = lark::plan_of(snapshot_def);
 
 }  // namespace plotdeck

@@ -1,15 +1,29 @@
-// The one place where the supported interpreter versions differ in the C API.
+// The one place where the supported interpreters and compilers differ.
 #pragma once
 
-#include "ref.hpp"
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+// Compiler hints: error paths kept out of line, printf-style format checks. Other compilers
+// get plain functions.
+#if defined(__GNUC__) || defined(__clang__)
+#define LARK_COLD __attribute__((noinline, cold))
+#define LARK_PRINTF(format_index, first_arg) __attribute__((format(printf, format_index, first_arg)))
+#elif defined(_MSC_VER)
+#define LARK_COLD __declspec(noinline)
+#define LARK_PRINTF(format_index, first_arg)
+#else
+#define LARK_COLD
+#define LARK_PRINTF(format_index, first_arg)
+#endif
 
 namespace lark::compat {
 
 // The pending exception as a normalised exception object carrying its traceback, taken out
-// of the error indicator (an empty Ref when none is set).
-inline Ref take_raised_exception() noexcept {
+// of the error indicator (null when none is set). A new reference.
+inline PyObject* take_raised_exception() noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
-    return Ref::steal_nullable(PyErr_GetRaisedException());
+    return PyErr_GetRaisedException();
 #else
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
@@ -17,27 +31,30 @@ inline Ref take_raised_exception() noexcept {
     if (tb && value) PyException_SetTraceback(value, tb);
     Py_XDECREF(type);
     Py_XDECREF(tb);
-    return Ref::steal_nullable(value);
+    return value;
 #endif
 }
 
-// Makes `exc` the pending exception again (nothing when it is empty).
-inline void restore_raised_exception(Ref exc) noexcept {
+// Makes `exc` (a reference that is taken over; null for none) the pending exception again.
+inline void restore_raised_exception(PyObject* exc) noexcept {
     if (!exc) return;
 #if PY_VERSION_HEX >= 0x030C0000
-    PyErr_SetRaisedException(exc.release());
+    PyErr_SetRaisedException(exc);
 #else
-    PyObject* value = exc.release();
-    PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(value))), value, PyException_GetTraceback(value));
+    PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exc))), exc, PyException_GetTraceback(exc));
 #endif
 }
 
-// The pending exception, taken out of the error indicator and put back later.
-struct SavedError {
-    Ref exc;
-    void save() noexcept { exc = take_raised_exception(); }
-    void restore() noexcept { restore_raised_exception(std::move(exc)); }
-};
+// The dictionary of a type's own attributes (borrowed).
+inline PyObject* type_dict(PyTypeObject* type) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyObject* dict = PyType_GetDict(type);  // a new reference to a dict the type keeps
+    Py_XDECREF(dict);
+    return dict;
+#else
+    return type->tp_dict;
+#endif
+}
 
 // The running interpreter's version, as (major, minor).
 inline void runtime_version(int& major, int& minor) noexcept {
@@ -46,3 +63,10 @@ inline void runtime_version(int& major, int& minor) noexcept {
 }
 
 }  // namespace lark::compat
+
+// The module slot that declares the GIL is needed (3.13 and later).
+#if defined(Py_mod_gil)
+#define LARK_MODULE_GIL_SLOT {Py_mod_gil, Py_MOD_GIL_USED},
+#else
+#define LARK_MODULE_GIL_SLOT
+#endif

@@ -1,10 +1,9 @@
-#include "function.hpp"
-
-#include "compat.hpp"
-#include "module.hpp"
+// The function type: argument binding, the call boundary and the introspection attributes.
+#include "function_object.hpp"
 
 #include <structmember.h>
 
+#include <bit>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -12,117 +11,107 @@
 
 namespace lark {
 
-struct FunctionObject {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
-    PyObject* dict;
-    PyObject* weakrefs;
-    PyObject* name;
-    PyObject* qualname;
-    PyObject* module;
-    PyObject* doc;
-    PyObject* defaults;     // tuple or None
-    PyObject* kwdefaults;   // dict or None
-    PyObject* annotations;  // dict
-    PyObject* code;         // what signature inspection reads
-    PyObject* tb_frame;     // the traceback entry's frame, made on the first error
-    PyObject* varnames;     // tuple of the interned parameter names
-    Body body;
-    const Param* params;
-    int nparams;
-    int npositional;     // parameters that can be given positionally
-    int min_positional;  // required positional parameters
-    unsigned convert_mask;  // parameters with a truth, float or integer conversion
-    unsigned exact_mask;    // parameters with an exact-type check
-    // Defaults by parameter index, already converted as a call would convert them.
-    PyObject* default_objs[max_params];
-    double default_doubles[max_params];
-    bool default_flags[max_params];
-    char tb_name[200];
-};
-
 namespace {
 
-PyTypeObject* function_type = nullptr;
-
-// ---- error messages of a bad call, kept off the fast path ----
+// ---- messages of a bad call, kept off the fast path ----
 // They only set the error: a failed binding returns without a C++ throw, which would cost
 // more than the whole call.
 
-// PyErr_Format, for messages made of C strings and numbers only: C's formatting with the same
-// precision rules (bytes for %.Ns), decoded as UTF-8 with replacement for a cut character.
-// PyUnicode_FromFormat parses its format on every call and costs more than the whole call.
-__attribute__((format(printf, 2, 3))) void set_error(PyObject* type, const char* format, ...) {
-    char text[1024];
-    va_list va;
-    va_start(va, format);
-    int n = std::vsnprintf(text, sizeof text, format, va);
-    va_end(va);
-    if (n < 0) n = 0;
-    if (n >= static_cast<int>(sizeof text)) n = sizeof text - 1;
-    if (PyObject* message = PyUnicode_DecodeUTF8(text, n, "replace")) {
-        PyErr_SetObject(type, message);
-        Py_DECREF(message);
+// The function's name as the "%.200s" of the messages prints it: at most 200 bytes of its
+// UTF-8 text (a character cut in half shows as a replacement character). A name that UTF-8
+// cannot encode (a lone surrogate, which __name__ allows) is cut at 200 characters instead.
+Ref clipped_name(PyObject* name) {
+    constexpr Py_ssize_t limit = 200;
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
+    if (!utf8) {
+        PyErr_Clear();
+        return Ref::steal_nullable(PyUnicode_Substring(name, 0, limit));
     }
+    if (size <= limit) return Ref::borrow(name);
+    return Ref::steal_nullable(PyUnicode_DecodeUTF8(utf8, limit, "replace"));
 }
 
-__attribute__((noinline, cold)) void raise_count(const FunctionObject* f, bool too_many,
-                                                              Py_ssize_t given) {
+// Sets `type` with the message <function name, clipped><tail>, the tail made by C's formatting
+// (PyUnicode_FromFormat parses its format on every call and costs more than the whole call).
+LARK_PRINTF(3, 4) LARK_COLD void set_named_error(PyObject* type, PyObject* name, const char* format, ...) {
+    char tail[512];
+    va_list va;
+    va_start(va, format);
+    int n = std::vsnprintf(tail, sizeof tail, format, va);
+    va_end(va);
+    if (n < 0) n = 0;
+    if (n >= static_cast<int>(sizeof tail)) n = sizeof tail - 1;
+    Ref head = clipped_name(name);
+    if (!head) return;
+    Ref rest = Ref::steal_nullable(PyUnicode_DecodeUTF8(tail, n, "replace"));
+    if (!rest) return;
+    Ref message = Ref::steal_nullable(PyUnicode_Concat(head.get(), rest.get()));
+    if (message) PyErr_SetObject(type, message.get());
+}
+
+LARK_COLD void raise_count(const FunctionObject* f, bool too_many, Py_ssize_t given) {
     const bool exact = f->min_positional == f->npositional;
     const char* how = exact ? "exactly" : (too_many ? "at most" : "at least");
-    Py_ssize_t expected = (exact || !too_many) ? f->min_positional : f->npositional;
-    set_error(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
-                 PyUnicode_AsUTF8(f->name), how, expected, expected == 1 ? "" : "s", given);
+    const Py_ssize_t expected = (exact || !too_many) ? f->min_positional : f->npositional;
+    set_named_error(PyExc_TypeError, f->name, "() takes %.8s %zd positional argument%.1s (%zd given)", how, expected,
+                    expected == 1 ? "" : "s", given);
 }
 
 enum class KeywordFault { none, not_string, unexpected, duplicate };
 
-__attribute__((noinline, cold)) void raise_keyword(const FunctionObject* f, KeywordFault fault,
-                                                                PyObject* key) {
-    const char* name = PyUnicode_AsUTF8(f->name);
+LARK_COLD void raise_keyword(const FunctionObject* f, KeywordFault fault, PyObject* key) {
     switch (fault) {
         case KeywordFault::not_string:
-            PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", name);
+            set_named_error(PyExc_TypeError, f->name, "() keywords must be strings");
             break;
         case KeywordFault::unexpected:
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", name, key);
+            PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%U'", f->name, key);
             break;
         default:
-            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", name, key);
+            PyErr_Format(PyExc_TypeError, "%U() got multiple values for keyword argument '%U'", f->name, key);
             break;
     }
 }
 
-__attribute__((noinline, cold)) void raise_missing_keyword(const FunctionObject* f, const Param& p) {
-    PyErr_Format(PyExc_TypeError, "%s() needs keyword-only argument %s", PyUnicode_AsUTF8(f->name), p.name);
+LARK_COLD void raise_missing_keyword(const FunctionObject* f, const ParamInfo& p) {
+    PyErr_Format(PyExc_TypeError, "%U() needs keyword-only argument %s", f->name, p.name);
 }
 
-__attribute__((noinline, cold)) void raise_bad_type(const Param& p, const char* expected,
-                                                                 PyObject* given, bool subclass) {
-    set_error(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", p.name,
-                 expected, Py_TYPE(given)->tp_name);
-    if (subclass) {
-        // Attach the note to the raised exception; if that fails, the original error stays.
-        Ref exc = compat::take_raised_exception();
-        Ref note = Ref::steal_nullable(PyUnicode_FromFormat(
-            "subclasses of built-in types are refused here: pass an exact %.200s (got %.200s)", expected,
-            Py_TYPE(given)->tp_name));
-        if (note) Ref::steal_nullable(PyObject_CallMethod(exc.get(), "add_note", "O", note.get()));
-        PyErr_Clear();
-        compat::restore_raised_exception(std::move(exc));
-    }
+// "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", made with C's formatting
+// (precision in bytes, a character cut in half shown as a replacement character).
+LARK_COLD void raise_bad_type(const ParamInfo& p, const char* expected, PyObject* given, bool subclass) {
+    char text[1024];
+    int n = std::snprintf(text, sizeof text, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+                          p.name, expected, Py_TYPE(given)->tp_name);
+    if (n < 0) n = 0;
+    if (n >= static_cast<int>(sizeof text)) n = sizeof text - 1;
+    Ref message = Ref::steal_nullable(PyUnicode_DecodeUTF8(text, n, "replace"));
+    if (!message) return;
+    PyErr_SetObject(PyExc_TypeError, message.get());
+    if (!subclass) return;
+    // Attach the note to the raised exception; if that fails, the original error stays.
+    Ref exc = take_error();
+    Ref note = Ref::steal_nullable(
+        PyUnicode_FromFormat("subclasses of built-in types are refused here: pass an exact %.200s (got %.200s)",
+                             expected, Py_TYPE(given)->tp_name));
+    if (note) Ref::steal_nullable(PyObject_CallMethod(exc.get(), "add_note", "O", note.get()));
+    PyErr_Clear();
+    restore_error(std::move(exc));
 }
+
+int lowest_bit(unsigned mask) noexcept { return std::countr_zero(mask); }
 
 }  // namespace
 
-// Binds, converts and checks the arguments of one call, in the library's order:
-// positional count, missing required, keyword faults, conversions, exact-type checks.
+// Binds, converts and checks the arguments of one call, in the library's order: positional
+// count, keyword matching, missing required, keyword faults, conversions, exact-type checks.
 struct Binder {
     static bool bind(const FunctionObject* f, PyObject* const* args, std::size_t nargsf, PyObject* kwnames,
-                     Args& out) {
+                     BoundCall& out) {
         const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
         const int n = f->nparams;
-        PyObject** slots = out.objs_;
+        PyObject** slots = out.slots.objects;
         if (!kwnames && nargs == n && n == f->npositional) {  // the common call: all positional
             for (int i = 0; i < n; ++i) slots[i] = args[i];
             return convert_and_check(f, out, 0);
@@ -140,7 +129,7 @@ struct Binder {
                 if (!PyUnicode_Check(key)) {
                     this_fault = KeywordFault::not_string;
                 } else {
-                    int j = find_param(f, key);
+                    const int j = find_param(f, key);
                     if (j < 0)
                         this_fault = KeywordFault::unexpected;
                     else if (slots[j])
@@ -158,15 +147,15 @@ struct Binder {
         unsigned defaulted = 0;
         for (int i = 0; i < n; ++i) {
             if (slots[i]) continue;
-            const Param& p = f->params[i];
-            if (!p.optional) {
+            const ParamInfo& p = f->params[i];
+            if (p.default_value.kind == Default::Kind::required) {
                 if (p.keyword_only) return raise_missing_keyword(f, p), false;
                 return raise_count(f, false, i), false;
             }
             defaulted |= 1u << i;
-            slots[i] = f->default_objs[i];
-            out.doubles_[i] = f->default_doubles[i];
-            out.flags_[i] = f->default_flags[i];
+            slots[i] = f->defaults_bound.objects[i];
+            out.slots.numbers[i] = f->defaults_bound.numbers[i];
+            out.slots.truths[i] = f->defaults_bound.truths[i];
         }
         if (fault != KeywordFault::none) return raise_keyword(f, fault, fault_key), false;
         return convert_and_check(f, out, defaulted);
@@ -174,21 +163,29 @@ struct Binder {
 
     // All conversions in parameter order, then all exact-type checks in parameter order.
     // Defaults were converted once, when the function was made, and are skipped.
-    static bool convert_and_check(const FunctionObject* f, Args& out, unsigned defaulted) {
-        for (unsigned todo = f->convert_mask & ~defaulted; todo; todo &= todo - 1)
-            if (!convert(f->params[__builtin_ctz(todo)], __builtin_ctz(todo), out)) return false;
+    static bool convert_and_check(const FunctionObject* f, BoundCall& out, unsigned defaulted) {
+        for (unsigned todo = f->convert_mask & ~defaulted; todo; todo &= todo - 1) {
+            const int i = lowest_bit(todo);
+            if (!convert(f->params[i], i, out)) return false;
+        }
         for (unsigned todo = f->exact_mask & ~defaulted; todo; todo &= todo - 1) {
-            const int i = __builtin_ctz(todo);
-            const Param& p = f->params[i];
-            PyObject* o = out.objs_[i];
-            if (Py_IS_TYPE(o, p.exact_type) || (o == Py_None && p.allow_none)) continue;
-            return raise_bad_type(p, p.exact_type->tp_name, o, PyObject_TypeCheck(o, p.exact_type)), false;
+            const int i = lowest_bit(todo);
+            if (!check_exact(f, i, out.slots.objects[i])) return false;
         }
         return true;
     }
 
+    static bool check_exact(const FunctionObject* f, int i, PyObject* o) {
+        const ParamInfo& p = f->params[i];
+        PyTypeObject* type = f->exact_types[i];
+        if (Py_IS_TYPE(o, type) || (o == Py_None && p.default_value.kind == Default::Kind::none)) return true;
+        raise_bad_type(p, type->tp_name, o, PyObject_TypeCheck(o, type));
+        return false;
+    }
+
+    // The parameter a keyword names: the interned name itself, else an equal string.
     static int find_param(const FunctionObject* f, PyObject* key) {
-        PyObject** names = &PyTuple_GET_ITEM(f->varnames, 0);
+        PyObject* const* names = &PyTuple_GET_ITEM(f->varnames, 0);
         for (int j = 0; j < f->nparams; ++j)
             if (names[j] == key) return j;
         for (int j = 0; j < f->nparams; ++j)
@@ -196,48 +193,50 @@ struct Binder {
         return -1;
     }
 
-    // Converts a default once, when the function is made, as a call would convert it.
-    static void convert_default(const Param& p, int i, FunctionObject* f) {
-        Args converted;
-        converted.objs_[i] = f->default_objs[i];
-        if (!convert(p, i, converted)) throw_error();
-        if (converted.objs_[i] != f->default_objs[i]) {  // the integer conversion made a new int
-            Py_SETREF(f->default_objs[i], Py_NewRef(converted.objs_[i]));
+    static bool convert(const ParamInfo& p, int i, BoundCall& out) {
+        PyObject* o = out.slots.objects[i];
+        switch (p.conv) {
+            case Conv::truth: {
+                const int t = PyObject_IsTrue(o);
+                if (t < 0) return false;
+                out.slots.truths[i] = t != 0;
+                return true;
+            }
+            case Conv::floating: {
+                if (PyFloat_CheckExact(o)) {
+                    out.slots.numbers[i] = PyFloat_AS_DOUBLE(o);
+                    return true;
+                }
+                const double d = PyFloat_AsDouble(o);
+                if (d == -1.0 && PyErr_Occurred()) return false;
+                out.slots.numbers[i] = d;
+                return true;
+            }
+            case Conv::integer: {
+                if (PyLong_CheckExact(o) || (o == Py_None && p.default_value.kind == Default::Kind::none)) return true;
+                if (!PyNumber_Check(o)) return raise_bad_type(p, "int", o, false), false;
+                PyObject* converted = PyNumber_Long(o);
+                if (!converted) return false;
+                out.slots.objects[i] = out.keep(converted);
+                return true;
+            }
+            default:
+                return true;
         }
-        f->default_doubles[i] = converted.doubles_[i];
-        f->default_flags[i] = converted.flags_[i];
     }
 
-    static bool convert(const Param& p, int i, Args& out) {
-        PyObject* o = out.objs_[i];
-        switch (p.conv) {
-            case Conv::truth:
-                if (int t = PyObject_IsTrue(o); t >= 0)
-                    out.flags_[i] = t;
-                else
-                    return false;
-                break;
-            case Conv::floating:
-                if (PyFloat_CheckExact(o)) {
-                    out.doubles_[i] = PyFloat_AS_DOUBLE(o);
-                } else {
-                    double d = PyFloat_AsDouble(o);
-                    if (d == -1.0 && PyErr_Occurred()) return false;
-                    out.doubles_[i] = d;
-                }
-                break;
-            case Conv::integer:
-                if (PyLong_CheckExact(o) || (o == Py_None && p.allow_none)) break;
-                if (!PyNumber_Check(o)) return raise_bad_type(p, "int", o, false), false;
-                if (PyObject* converted = PyNumber_Long(o))
-                    out.objs_[i] = out.keep(converted);
-                else
-                    return false;
-                break;
-            default:
-                break;
-        }
-        return true;
+    // Converts and checks a default once, when the function is made, as a call would.
+    static void bind_default(FunctionObject* f, int i) {
+        BoundCall converted;
+        converted.slots.objects[i] = f->defaults_bound.objects[i];
+        converted.slots.numbers[i] = 0.0;
+        converted.slots.truths[i] = false;
+        if (!convert(f->params[i], i, converted)) throw_error();
+        if (f->params[i].conv == Conv::exact && !check_exact(f, i, converted.slots.objects[i])) throw_error();
+        if (converted.slots.objects[i] != f->defaults_bound.objects[i])  // the integer conversion made a new int
+            Py_SETREF(f->defaults_bound.objects[i], Py_NewRef(converted.slots.objects[i]));
+        f->defaults_bound.numbers[i] = converted.slots.numbers[i];
+        f->defaults_bound.truths[i] = converted.slots.truths[i];
     }
 };
 
@@ -247,21 +246,21 @@ namespace {
 
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
     auto* f = reinterpret_cast<FunctionObject*>(self);
+    Ref result;
     try {
-        Args bound;
-        if (!Binder::bind(f, args, nargsf, kwnames, bound)) {
-            add_traceback_entry(f->tb_name, &f->tb_frame);
-            return nullptr;
+        BoundCall bound;
+        if (Binder::bind(f, args, nargsf, kwnames, bound)) {
+            const Env env(f->globals, f->builtins, f->kept);
+            result = f->invoke(f->table, env, bound.slots);
         }
-        Ref result = f->body(bound);
-        if (!is_failure(result)) return result ? result.release() : Py_NewRef(Py_None);
     } catch (const PyErrOccurred&) {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (...) {
         PyErr_SetString(PyExc_SystemError, "unexpected C++ exception");
     }
-    add_traceback_entry(f->tb_name, &f->tb_frame);
+    if (result) return result.release();
+    report_failure(f->file_name, f->tb_name, f->globals, &f->tb_frame);
     return nullptr;
 }
 
@@ -276,8 +275,11 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(f->defaults);
     Py_VISIT(f->kwdefaults);
     Py_VISIT(f->annotations);
+    Py_VISIT(f->globals);
+    Py_VISIT(f->builtins);
+    Py_VISIT(f->kept);
     Py_VISIT(f->tb_frame);
-    for (int i = 0; i < f->nparams; ++i) Py_VISIT(f->default_objs[i]);
+    for (int i = 0; i < f->nparams; ++i) Py_VISIT(f->defaults_bound.objects[i]);
     return 0;
 }
 
@@ -290,7 +292,8 @@ int function_clear(PyObject* self) {
     Py_CLEAR(f->kwdefaults);
     Py_CLEAR(f->annotations);
     Py_CLEAR(f->tb_frame);
-    for (int i = 0; i < f->nparams; ++i) Py_CLEAR(f->default_objs[i]);
+    // The namespace and the defaults stay until the function goes: a call may still come
+    // while a cycle that holds the function is being broken.
     return 0;
 }
 
@@ -304,13 +307,16 @@ void function_dealloc(PyObject* self) {
     Py_CLEAR(f->qualname);
     Py_CLEAR(f->code);
     Py_CLEAR(f->varnames);
+    Py_CLEAR(f->globals);
+    Py_CLEAR(f->builtins);
+    Py_CLEAR(f->kept);
+    for (int i = 0; i < f->nparams; ++i) Py_CLEAR(f->defaults_bound.objects[i]);
     type->tp_free(self);
     Py_DECREF(type);
 }
 
 PyObject* function_repr(PyObject* self) {
-    auto* f = reinterpret_cast<FunctionObject*>(self);
-    return PyUnicode_FromFormat("<function %U at %p>", f->qualname, self);
+    return PyUnicode_FromFormat("<function %U at %p>", reinterpret_cast<FunctionObject*>(self)->qualname, self);
 }
 
 PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) {
@@ -323,7 +329,7 @@ PyObject* function_reduce(PyObject* self, PyObject*) {
     return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->qualname);
 }
 
-PyObject* get_text_attr(PyObject* value) { return Py_NewRef(value); }
+FunctionObject* as_function(PyObject* self) { return reinterpret_cast<FunctionObject*>(self); }
 
 int set_text_attr(PyObject** slot, PyObject* value, const char* what) {
     if (value == nullptr || !PyUnicode_Check(value)) {
@@ -334,33 +340,26 @@ int set_text_attr(PyObject** slot, PyObject* value, const char* what) {
     return 0;
 }
 
-PyObject* get_name(PyObject* self, void*) { return get_text_attr(reinterpret_cast<FunctionObject*>(self)->name); }
-int set_name(PyObject* self, PyObject* value, void*) {
-    return set_text_attr(&reinterpret_cast<FunctionObject*>(self)->name, value, "__name__");
-}
-PyObject* get_qualname(PyObject* self, void*) {
-    return get_text_attr(reinterpret_cast<FunctionObject*>(self)->qualname);
-}
+PyObject* get_name(PyObject* self, void*) { return Py_NewRef(as_function(self)->name); }
+int set_name(PyObject* self, PyObject* value, void*) { return set_text_attr(&as_function(self)->name, value, "__name__"); }
+PyObject* get_qualname(PyObject* self, void*) { return Py_NewRef(as_function(self)->qualname); }
 int set_qualname(PyObject* self, PyObject* value, void*) {
-    return set_text_attr(&reinterpret_cast<FunctionObject*>(self)->qualname, value, "__qualname__");
+    return set_text_attr(&as_function(self)->qualname, value, "__qualname__");
 }
-PyObject* get_defaults(PyObject* self, void*) { return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->defaults); }
-PyObject* get_kwdefaults(PyObject* self, void*) {
-    return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->kwdefaults);
-}
-PyObject* get_code(PyObject* self, void*) { return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->code); }
-PyObject* get_annotations(PyObject* self, void*) {
-    return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->annotations);
-}
+PyObject* get_defaults(PyObject* self, void*) { return Py_NewRef(as_function(self)->defaults); }
+PyObject* get_kwdefaults(PyObject* self, void*) { return Py_NewRef(as_function(self)->kwdefaults); }
+PyObject* get_code(PyObject* self, void*) { return Py_NewRef(as_function(self)->code); }
+PyObject* get_annotations(PyObject* self, void*) { return Py_NewRef(as_function(self)->annotations); }
 int set_annotations(PyObject* self, PyObject* value, void*) {
     if (value == nullptr || !PyDict_Check(value)) {
         PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
         return -1;
     }
-    Py_SETREF(reinterpret_cast<FunctionObject*>(self)->annotations, Py_NewRef(value));
+    Py_SETREF(as_function(self)->annotations, Py_NewRef(value));
     return 0;
 }
-PyObject* get_globals(PyObject*, void*) { return Py_NewRef(PyModule_GetDict(current_module())); }
+PyObject* get_globals(PyObject* self, void*) { return Py_NewRef(as_function(self)->globals); }
+PyObject* get_builtins(PyObject* self, void*) { return Py_NewRef(as_function(self)->builtins); }
 
 PyGetSetDef function_getset[] = {
     {"__name__", get_name, set_name, nullptr, nullptr},
@@ -370,6 +369,7 @@ PyGetSetDef function_getset[] = {
     {"__annotations__", get_annotations, set_annotations, nullptr, nullptr},
     {"__code__", get_code, nullptr, nullptr, nullptr},
     {"__globals__", get_globals, nullptr, nullptr, nullptr},
+    {"__builtins__", get_builtins, nullptr, nullptr, nullptr},
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -411,89 +411,129 @@ PyType_Spec function_spec = {
 };
 
 // The code object that signature inspection reads: parameter names, kinds and counts.
-Ref make_code(const FunctionObject* f, PyObject* varnames, int nkwonly) {
-    Ref empty = Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(module_file_name(), PyUnicode_AsUTF8(f->name), 1)));
+Ref make_code(const FunctionObject* f, const char* name, int nkwonly) {
+    Ref empty = Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(f->file_name, name, 1)));
     Ref replace = Ref::steal(PyObject_GetAttrString(empty.get(), "replace"));
     Ref kwnames = Ref::steal(Py_BuildValue("(sssssss)", "co_argcount", "co_posonlyargcount", "co_kwonlyargcount",
                                            "co_nlocals", "co_varnames", "co_flags", "co_qualname"));
     Ref argcount = int_of(f->npositional), zero = int_of(0), kwonly = int_of(nkwonly), nlocals = int_of(f->nparams);
     Ref flags = int_of(CO_OPTIMIZED | CO_NEWLOCALS);
-    PyObject* values[] = {argcount.get(), zero.get(), kwonly.get(), nlocals.get(), varnames, flags.get(), f->qualname};
+    PyObject* values[] = {argcount.get(), zero.get(), kwonly.get(), nlocals.get(), f->varnames, flags.get(), f->qualname};
     return call_with_keywords(replace.get(), values, 0, kwnames.get());
 }
 
 Ref text_or_none(const char* s) { return s ? Ref::steal(PyUnicode_FromString(s)) : Ref::none(); }
 
-}  // namespace
-
-bool ready_function_type() noexcept {
-    if (function_type) return true;
-    function_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&function_spec));
-    return function_type != nullptr;
+PyTypeObject* exact_type(Exact e) noexcept {
+    switch (e) {
+        case Exact::str: return &PyUnicode_Type;
+        case Exact::tuple: return &PyTuple_Type;
+        case Exact::list: return &PyList_Type;
+        case Exact::dict: return &PyDict_Type;
+        default: return nullptr;
+    }
 }
 
-Ref make_function(const FunctionSpec& table, std::initializer_list<PyObject*> defaults) {
-    const int n = static_cast<int>(table.params.size());
-    if (n > max_params) raise_format(PyExc_SystemError, "%s: too many parameters", table.name);
-    auto* f = PyObject_GC_New(FunctionObject, function_type);
+// A table that no Python signature could have fails the import loudly.
+[[noreturn]] void refuse_table(const FunctionPlan& plan, const char* fault, const char* param) {
+    raise_format(PyExc_SystemError, "the table of %s is faulty: %s '%s'", plan.qualname, fault, param);
+}
+
+void check_table(const FunctionPlan& plan) {
+    if (plan.nparams > max_params) raise_format(PyExc_SystemError, "%s: too many parameters", plan.qualname);
+    bool seen_default = false, seen_keyword_only = false;
+    for (int i = 0; i < plan.nparams; ++i) {
+        const ParamInfo& p = plan.params[i];
+        const bool has_default = p.default_value.kind != Default::Kind::required;
+        for (int j = 0; j < i; ++j)
+            if (std::strcmp(plan.params[j].name, p.name) == 0) refuse_table(plan, "duplicate parameter", p.name);
+        if ((p.conv == Conv::exact) != (p.exact != Exact::none))
+            refuse_table(plan, "exact type and conversion disagree for", p.name);
+        if (p.keyword_only) {
+            seen_keyword_only = true;
+            continue;
+        }
+        if (seen_keyword_only) refuse_table(plan, "positional parameter after keyword-only ones:", p.name);
+        if (seen_default && !has_default) refuse_table(plan, "parameter without a default after one with a default:", p.name);
+        seen_default = seen_default || has_default;
+    }
+}
+
+}  // namespace
+
+void report_failure(const char* file_name, const char* where, PyObject* globals, PyObject** frame_cache) noexcept {
+    if (!PyErr_Occurred()) PyErr_Format(PyExc_SystemError, "%s failed without setting an exception", where);
+    add_traceback_entry(file_name, where, globals, frame_cache);
+}
+
+Ref new_function_type() {
+    return Ref::steal(PyType_FromSpec(&function_spec));
+}
+
+Ref create_function(const FunctionPlan& plan, const FunctionContext& context, PyObject* const* default_objects) {
+    check_table(plan);
+    auto* f = PyObject_GC_New(FunctionObject, reinterpret_cast<PyTypeObject*>(context.type));
     if (!f) throw_error();
     // Zero everything after the header so that dealloc is safe on any failure below.
     std::memset(reinterpret_cast<char*>(f) + sizeof(PyObject), 0, sizeof(FunctionObject) - sizeof(PyObject));
     Ref owner = Ref::steal(reinterpret_cast<PyObject*>(f));
+    const int n = plan.nparams;
     f->vectorcall = function_vectorcall;
-    f->body = table.body;
-    f->params = table.params.begin();
+    f->table = plan.table;
+    f->invoke = plan.invoke;
     f->nparams = n;
-    PyOS_snprintf(f->tb_name, sizeof f->tb_name, "%s.%s", module_full_name(), table.qualname);
-    f->name = Ref::steal(PyUnicode_InternFromString(table.name)).release();
-    f->qualname = Ref::steal(PyUnicode_FromString(table.qualname)).release();
-    f->module = Ref::steal(PyUnicode_FromString(module_full_name())).release();
-    f->doc = text_or_none(table.doc).release();
+    for (int i = 0; i < n; ++i) {
+        f->params[i] = plan.params[i];
+        f->exact_types[i] = exact_type(plan.params[i].exact);
+    }
+    PyOS_snprintf(f->file_name, sizeof f->file_name, "%s", context.file_name);
+    PyOS_snprintf(f->tb_name, sizeof f->tb_name, "%s.%s", context.full_name, plan.qualname);
+    f->globals = Py_NewRef(context.globals);
+    f->builtins = Py_NewRef(context.builtins);
+    f->kept = Py_NewRef(context.kept);
+    f->name = Ref::steal(PyUnicode_InternFromString(plan.name)).release();
+    f->qualname = Ref::steal(PyUnicode_FromString(plan.qualname)).release();
+    f->module = Ref::steal(PyUnicode_FromString(context.full_name)).release();
+    f->doc = text_or_none(plan.doc).release();
 
     Ref varnames = Ref::steal(PyTuple_New(n));
     Ref annotations = Ref::steal(PyDict_New());
     Ref positional_defaults = Ref::steal(PyList_New(0));
     Ref keyword_defaults = Ref::steal(PyDict_New());
-    PyObject* const* next_default = defaults.begin();
     int nkwonly = 0;
     for (int i = 0; i < n; ++i) {
-        const Param& p = f->params[i];
+        const ParamInfo& p = f->params[i];
         PyObject* pname = check(PyUnicode_InternFromString(p.name));
         PyTuple_SET_ITEM(varnames.get(), i, pname);
-        if (p.annotation) {
-            Ref ann = Ref::steal(PyUnicode_FromString(p.annotation));
-            check(PyDict_SetItem(annotations.get(), pname, ann.get()));
-        }
+        if (p.annotation) check(PyDict_SetItem(annotations.get(), pname, Ref::steal(PyUnicode_FromString(p.annotation)).get()));
         if (p.conv == Conv::exact) f->exact_mask |= 1u << i;
-        if (p.conv == Conv::truth || p.conv == Conv::floating || p.conv == Conv::integer)
-            f->convert_mask |= 1u << i;
+        if (p.conv == Conv::truth || p.conv == Conv::floating || p.conv == Conv::integer) f->convert_mask |= 1u << i;
         if (p.keyword_only) {
             ++nkwonly;
         } else {
             ++f->npositional;
-            if (!p.optional) ++f->min_positional;
+            if (p.default_value.kind == Default::Kind::required) ++f->min_positional;
         }
-        if (!p.optional) continue;
-        if (next_default == defaults.end()) raise_format(PyExc_SystemError, "%s: missing default", table.name);
-        PyObject* value = *next_default++;
-        f->default_objs[i] = Py_NewRef(value);
-        if (p.keyword_only)
-            check(PyDict_SetItem(keyword_defaults.get(), pname, value));
-        else
-            check(PyList_Append(positional_defaults.get(), value));
-        Binder::convert_default(p, i, f);
-    }
-    if (table.return_annotation) {
-        Ref ann = Ref::steal(PyUnicode_FromString(table.return_annotation));
-        check(PyDict_SetItemString(annotations.get(), "return", ann.get()));
     }
     f->varnames = varnames.release();
+    for (int i = 0; i < n; ++i) {
+        const ParamInfo& p = f->params[i];
+        if (p.default_value.kind == Default::Kind::required) continue;
+        if (!default_objects[i]) raise_format(PyExc_SystemError, "%s: no default object for '%s'", plan.qualname, p.name);
+        f->defaults_bound.objects[i] = Py_NewRef(default_objects[i]);
+        if (p.keyword_only)
+            check(PyDict_SetItem(keyword_defaults.get(), PyTuple_GET_ITEM(f->varnames, i), default_objects[i]));
+        else
+            check(PyList_Append(positional_defaults.get(), default_objects[i]));
+        Binder::bind_default(f, i);
+    }
+    if (plan.return_annotation)
+        check(PyDict_SetItemString(annotations.get(), "return", Ref::steal(PyUnicode_FromString(plan.return_annotation)).get()));
     f->annotations = annotations.release();
-    f->defaults = PyList_GET_SIZE(positional_defaults.get())
-                      ? check(PyList_AsTuple(positional_defaults.get()))
-                      : Py_NewRef(Py_None);
+    f->defaults = PyList_GET_SIZE(positional_defaults.get()) ? check(PyList_AsTuple(positional_defaults.get()))
+                                                             : Py_NewRef(Py_None);
     f->kwdefaults = PyDict_GET_SIZE(keyword_defaults.get()) ? keyword_defaults.release() : Py_NewRef(Py_None);
-    f->code = make_code(f, f->varnames, nkwonly).release();
+    f->code = make_code(f, plan.name, nkwonly).release();
     PyObject_GC_Track(reinterpret_cast<PyObject*>(f));
     return owner;
 }

@@ -1,27 +1,56 @@
-#include "module.hpp"
-
-#include "compat.hpp"
-#include "function.hpp"
+// Module init rules, the module body's helpers, imports, global lookup and traceback entries.
+#include "function_object.hpp"
 
 #include <frameobject.h>
 
+#include <cmath>
 #include <cstdint>
+#include <new>
 
 namespace lark {
 
 namespace {
 
+// Constants of this shared library, fixed by its init export.
 const ModuleInfo* module_info = nullptr;
 char full_name[64];
 char file_name[64];
 char init_name[80];
-PyObject* module_object = nullptr;  // strong: the module whose body ran
-PyObject* module_dict = nullptr;    // borrowed from module_object
-PyObject* builtins_dict = nullptr;  // strong
+
+// The loading rules are process-wide: one interpreter, one module object whose body ran.
 std::int64_t loaded_interpreter = -1;
+bool body_completed = false;
+
+// What a module object keeps; the functions it made hold references of their own to what
+// they need, so they outlive it safely.
+struct ModuleState {
+    int executed;  // the body ran to completion on this module object
+    PyObject* kept;
+    PyObject* function_type;
+};
+
+ModuleState* state_of(PyObject* module) noexcept { return static_cast<ModuleState*>(PyModule_GetState(module)); }
+
+int state_traverse(PyObject* module, visitproc visit, void* arg) {
+    ModuleState* s = state_of(module);
+    if (!s) return 0;
+    Py_VISIT(s->kept);
+    Py_VISIT(s->function_type);
+    return 0;
+}
+
+int state_clear(PyObject* module) {
+    ModuleState* s = state_of(module);
+    if (!s) return 0;
+    Py_CLEAR(s->kept);
+    Py_CLEAR(s->function_type);
+    return 0;
+}
+
+void state_free(void* module) { state_clear(static_cast<PyObject*>(module)); }
 
 PyObject* module_create(PyObject* module_spec, PyModuleDef*) noexcept {
-    std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) return nullptr;
     if (loaded_interpreter == -1) {
         loaded_interpreter = id;
@@ -37,35 +66,37 @@ PyObject* module_create(PyObject* module_spec, PyModuleDef*) noexcept {
     return module;
 }
 
-int check_binary_version() noexcept {
+int warn_on_version_change() noexcept {
     int major, minor;
     compat::runtime_version(major, minor);
-    if (major == PY_MAJOR_VERSION && minor == PY_MINOR_VERSION) return 0;
+    if (!version_differs(module_info->built_major, module_info->built_minor, major, minor)) return 0;
     return PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
                             "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
-                            PY_MAJOR_VERSION, PY_MINOR_VERSION, full_name, "does not match", major, minor);
+                            module_info->built_major, module_info->built_minor, full_name, "does not match", major,
+                            minor);
 }
 
 int module_exec(PyObject* module) noexcept {
-    if (module_object) {
-        if (module_object == module) return 0;  // the same module again: nothing to do
-        PyErr_Format(PyExc_RuntimeError,
-                     "Module '%s' has already been imported. Re-initialisation is not supported.",
+    ModuleState* state = state_of(module);
+    if (!state) return -1;
+    if (state->executed) return 0;  // the same module again: nothing to do
+    if (body_completed) {
+        PyErr_Format(PyExc_RuntimeError, "Module '%s' has already been imported. Re-initialisation is not supported.",
                      module_info->short_name);
         return -1;
     }
-    if (check_binary_version() < 0) return -1;
-    if (!Name::intern_all() || !ready_function_type()) return -1;
-    if (!builtins_dict) {
-        PyObject* builtins = PyImport_ImportModule("builtins");
-        if (!builtins) return -1;
-        builtins_dict = Py_NewRef(PyModule_GetDict(builtins));
-        Py_DECREF(builtins);
-    }
-    module_object = Py_NewRef(module);
-    module_dict = PyModule_GetDict(module);
+    if (warn_on_version_change() < 0) return -1;
+    if (!Name::intern_all()) return -1;
+    PyObject* globals = PyModule_GetDict(module);
     try {
-        module_info->body();
+        if (!state->kept) state->kept = Ref::steal(PyDict_New()).release();
+        if (!state->function_type) state->function_type = new_function_type().release();
+        Ref builtins_module = Ref::steal(PyImport_ImportModule("builtins"));
+        Module m(module, state->kept, PyModule_GetDict(builtins_module.get()), state->function_type, full_name,
+                 file_name);
+        module_info->body(m);
+        state->executed = 1;
+        body_completed = true;
         return 0;
     } catch (const PyErrOccurred&) {
     } catch (const std::bad_alloc&) {
@@ -73,16 +104,16 @@ int module_exec(PyObject* module) noexcept {
     } catch (...) {
         PyErr_SetString(PyExc_SystemError, "unexpected C++ exception");
     }
-    add_traceback_entry(init_name, nullptr);
-    // A failed body leaves no module behind, so that a later import may try again.
-    Py_CLEAR(module_object);
-    module_dict = nullptr;
+    // A failed body leaves nothing behind in the loading rules, so that a later import may
+    // try again with a new module object; functions already made keep this one's namespace.
+    report_failure(file_name, init_name, globals, nullptr);
     return -1;
 }
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_create, reinterpret_cast<void*>(module_create)},
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    LARK_MODULE_GIL_SLOT
     {0, nullptr},
 };
 
@@ -90,12 +121,12 @@ PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     nullptr,  // name: filled by init_module
     nullptr,  // no module docstring
-    0,
+    sizeof(ModuleState),
     nullptr,
     module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    state_traverse,
+    state_clear,
+    state_free,
 };
 
 bool is_initializing(PyObject* module) noexcept {
@@ -110,13 +141,13 @@ bool is_initializing(PyObject* module) noexcept {
         PyErr_Clear();
         return false;
     }
-    int truth = PyObject_IsTrue(flag);
+    const int truth = PyObject_IsTrue(flag);
     Py_DECREF(flag);
     if (truth < 0) PyErr_Clear();
     return truth > 0;
 }
 
-// An already loaded, fully initialised module that has every listed name, or null.
+// An already loaded, fully initialised module that has every listed name, or an empty Ref.
 Ref loaded_module_with(PyObject* module_name, PyObject* names) {
     Ref module = Ref::steal_nullable(PyImport_GetModule(module_name));
     if (!module) {
@@ -138,6 +169,10 @@ Ref loaded_module_with(PyObject* module_name, PyObject* names) {
 
 }  // namespace
 
+bool version_differs(int built_major, int built_minor, int run_major, int run_minor) noexcept {
+    return built_major != run_major || built_minor != run_minor;
+}
+
 PyObject* init_module(const ModuleInfo& info) noexcept {
     module_info = &info;
     PyOS_snprintf(full_name, sizeof full_name, "larkui.%s", info.short_name);
@@ -147,15 +182,13 @@ PyObject* init_module(const ModuleInfo& info) noexcept {
     return PyModuleDef_Init(&module_def);
 }
 
-const char* module_full_name() noexcept { return full_name; }
-const char* module_file_name() noexcept { return file_name; }
-PyObject* current_module() noexcept { return module_object; }
+// ---- lookups at call time ----
 
-Ref global(const Name& name) {
-    PyObject* value = PyDict_GetItemWithError(module_dict, name.get());
+Ref Env::global(const Name& name) const {
+    PyObject* value = PyDict_GetItemWithError(globals_, name.get());
     if (!value) {
         if (PyErr_Occurred()) throw_error();
-        value = PyDict_GetItemWithError(builtins_dict, name.get());
+        value = PyDict_GetItemWithError(builtins_, name.get());
         if (!value) {
             if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
             throw_error();
@@ -164,9 +197,32 @@ Ref global(const Name& name) {
     return Ref::borrow(value);
 }
 
-void bind(const char* name, PyObject* value) { check(PyDict_SetItemString(module_dict, name, value)); }
+PyObject* Env::kept(const Name& key) const noexcept {
+    if (!kept_) return nullptr;
+    PyObject* value = PyDict_GetItemWithError(kept_, key.get());
+    if (!value) PyErr_Clear();
+    return value;
+}
 
-void from_import(const char* module, std::initializer_list<const char*> names) {
+// ---- the module body's helpers ----
+
+Module::Module(PyObject* module, PyObject* kept, PyObject* builtins, PyObject* function_type, const char* full,
+               const char* file)
+    : module_(module),
+      dict_(PyModule_GetDict(module)),
+      kept_(kept),
+      builtins_(builtins),
+      function_type_(function_type),
+      full_name_(full),
+      file_name_(file),
+      env_(dict_, builtins, kept),
+      constants_(Ref::steal(PyDict_New())) {}
+
+void Module::bind(const char* name, const Ref& value) { check(PyDict_SetItemString(dict_, name, value.get())); }
+
+void Module::keep(const Name& key, PyObject* value) { check(PyDict_SetItem(kept_, key.get(), value)); }
+
+Ref Module::from_import(const char* module, std::initializer_list<const char*> names) {
     Ref module_name = Ref::steal(PyUnicode_FromString(module));
     Ref name_list = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
     Py_ssize_t i = 0;
@@ -174,8 +230,7 @@ void from_import(const char* module, std::initializer_list<const char*> names) {
 
     Ref imported = loaded_module_with(module_name.get(), name_list.get());
     if (!imported)
-        imported = Ref::steal(PyImport_ImportModuleLevelObject(module_name.get(), module_dict, nullptr,
-                                                                name_list.get(), 0));
+        imported = Ref::steal(PyImport_ImportModuleLevelObject(module_name.get(), dict_, nullptr, name_list.get(), 0));
     for (i = 0; i < PyTuple_GET_SIZE(name_list.get()); ++i) {
         PyObject* name = PyTuple_GET_ITEM(name_list.get(), i);
         Ref value = Ref::steal_nullable(PyObject_GetAttr(imported.get(), name));
@@ -192,36 +247,102 @@ void from_import(const char* module, std::initializer_list<const char*> names) {
             }
             if (!value) raise_format(PyExc_ImportError, "cannot import name %R", name);
         }
-        check(PyDict_SetItem(module_dict, name, value.get()));
+        check(PyDict_SetItem(dict_, name, value.get()));
     }
+    return imported;
 }
 
-void import_as(const char* module, const char* as_name) {
+Ref Module::import_as(const char* module, const char* as_name) {
     Ref module_name = Ref::steal(PyUnicode_FromString(module));
     Ref imported = loaded_module_with(module_name.get(), nullptr);
     if (!imported) {
-        Ref top = Ref::steal(PyImport_ImportModuleLevelObject(module_name.get(), module_dict, nullptr, nullptr, 0));
+        Ref top = Ref::steal(PyImport_ImportModuleLevelObject(module_name.get(), dict_, nullptr, nullptr, 0));
         // A dotted import returns the top package; the name binds the leaf module.
         imported = Ref::steal(PyImport_GetModule(module_name.get()));
     }
     bind(as_name, imported);
+    return imported;
 }
 
-void add_traceback_entry(const char* function_name, PyObject** frame_cache) noexcept {
-    compat::SavedError saved;
-    saved.save();
+Ref Module::shared_constant(Ref made) {
+    // Keyed by type and value, as a compiled module's constants are merged; a float's sign
+    // is part of its key, so that 0.0 and -0.0 stay apart.
+    Ref key;
+    if (PyFloat_CheckExact(made.get()))
+        key = Ref::steal(Py_BuildValue("(OOi)", Py_TYPE(made.get()), made.get(),
+                                       std::signbit(PyFloat_AS_DOUBLE(made.get())) ? 1 : 0));
+    else
+        key = Ref::steal(PyTuple_Pack(2, Py_TYPE(made.get()), made.get()));
+    PyObject* shared = PyDict_SetDefault(constants_.get(), key.get(), made.get());
+    return Ref::borrow(check(shared));
+}
+
+Ref Module::function(const FunctionPlan& plan) {
+    Ref made[max_params];
+    PyObject* objects[max_params] = {};
+    for (int i = 0; i < plan.nparams && i < max_params; ++i) {
+        const Default& d = plan.params[i].default_value;
+        switch (d.kind) {
+            case Default::Kind::required:
+                continue;
+            case Default::Kind::none:
+                made[i] = Ref::none();
+                break;
+            case Default::Kind::boolean:
+                made[i] = Ref::of(d.flag);
+                break;
+            case Default::Kind::integer:
+                made[i] = shared_constant(int_of(d.integer_value));
+                break;
+            case Default::Kind::real:
+                made[i] = shared_constant(float_of(d.real_value));
+                break;
+            case Default::Kind::text:
+                made[i] = Ref::steal(PyUnicode_InternFromString(d.text_value));
+                break;
+            case Default::Kind::ints: {
+                Ref t = Ref::steal(PyTuple_New(d.ints_count));
+                for (int k = 0; k < d.ints_count; ++k)
+                    PyTuple_SET_ITEM(t.get(), k, int_of(d.ints_value[static_cast<std::size_t>(k)]).release());
+                made[i] = shared_constant(std::move(t));
+                break;
+            }
+            case Default::Kind::attribute: {
+                // global.attribute, read now through the module namespace (then the builtins).
+                Ref global_name = Ref::steal(PyUnicode_InternFromString(d.text_value));
+                PyObject* holder = PyDict_GetItemWithError(dict_, global_name.get());
+                if (!holder && !PyErr_Occurred()) holder = PyDict_GetItemWithError(builtins_, global_name.get());
+                if (!holder) {
+                    if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", global_name.get());
+                    throw_error();
+                }
+                made[i] = Ref::steal(PyObject_GetAttrString(holder, d.attribute_name));
+                break;
+            }
+        }
+        objects[i] = made[i].get();
+    }
+    const FunctionContext context{function_type_, dict_, builtins_, kept_, full_name_, file_name_};
+    return create_function(plan, context, objects);
+}
+
+// ---- traceback entries ----
+
+void add_traceback_entry(const char* file, const char* function_name, PyObject* globals,
+                         PyObject** frame_cache) noexcept {
+    Ref saved = take_error();
     // The entry's frame has no locals and never runs, so one frame per function serves every error.
     PyObject* frame = frame_cache ? Py_XNewRef(*frame_cache) : nullptr;
-    if (!frame && module_dict) {
-        PyCodeObject* code = PyCode_NewEmpty(file_name, function_name, 1);
+    if (!frame && globals) {
+        PyCodeObject* code = PyCode_NewEmpty(file, function_name, 1);
         if (code) {
-            frame = reinterpret_cast<PyObject*>(PyFrame_New(PyThreadState_Get(), code, module_dict, nullptr));
+            frame = reinterpret_cast<PyObject*>(PyFrame_New(PyThreadState_Get(), code, globals, nullptr));
             Py_DECREF(code);
         }
         if (frame && frame_cache) *frame_cache = Py_NewRef(frame);
     }
     if (!frame) PyErr_Clear();  // no entry, but the original error stays
-    saved.restore();
+    restore_error(std::move(saved));
     if (frame) {
         PyTraceBack_Here(reinterpret_cast<PyFrameObject*>(frame));
         Py_DECREF(frame);

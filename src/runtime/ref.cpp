@@ -53,26 +53,16 @@ void raise_value(PyObject* type, PyObject* value) {
     throw_error();
 }
 
-namespace {
-// A private object that no Python code can return.
-struct FailureMarker {
-    PyObject_HEAD
-} failure_marker = {PyObject_HEAD_INIT(nullptr)};
-PyObject* const failure_marker_object = reinterpret_cast<PyObject*>(&failure_marker);
-}  // namespace
-
 Ref fail(PyObject* type, PyObject* value) noexcept {
     PyErr_SetObject(type, value);
-    return Ref::borrow(failure_marker_object);
+    return {};
 }
-
-bool is_failure(const Ref& result) noexcept { return result.get() == failure_marker_object; }
 
 namespace {
-[[noreturn]] __attribute__((noinline, cold)) void raise_too_many(Py_ssize_t expected) {
+[[noreturn]] LARK_COLD void raise_too_many(Py_ssize_t expected) {
     raise_format(PyExc_ValueError, "too many values to unpack (expected %zd)", expected);
 }
-[[noreturn]] __attribute__((noinline, cold)) void raise_need_more(Py_ssize_t found) {
+[[noreturn]] LARK_COLD void raise_need_more(Py_ssize_t found) {
     raise_format(PyExc_ValueError, "need more than %zd value%.1s to unpack", found, found == 1 ? "" : "s");
 }
 }  // namespace

@@ -1,8 +1,7 @@
 // Owned references, interned names and the small call helpers every module body uses.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "compat.hpp"
 
 #include <array>
 #include <cstddef>
@@ -11,8 +10,13 @@
 
 namespace lark {
 
-// Thrown by a helper when a CPython call failed and the error indicator is set.
-// Caught only at the boundary where a callable returns to the interpreter.
+// How failures travel, in two ways that end at the same place:
+// - A helper whose C API call failed throws PyErrOccurred; the error indicator is set.
+// - A body reports its own, expected failure (a documented RuntimeError, say) by returning an
+//   empty Ref with the error set: `return fail(type, value);`. This avoids the cost of a C++
+//   throw on paths that callers may take in a loop.
+// Both are caught at the one boundary where a callable returns to the interpreter (and where a
+// module body returns to the import), which turns a failure with no error set into SystemError.
 struct PyErrOccurred {};
 
 [[noreturn]] void throw_error();
@@ -44,6 +48,7 @@ public:
         return Ref(o);
     }
     static Ref none() noexcept { return borrow(Py_None); }
+    static Ref of(bool b) noexcept { return borrow(b ? Py_True : Py_False); }
 
     Ref(const Ref& o) noexcept : p_(o.p_) { Py_XINCREF(p_); }
     Ref(Ref&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
@@ -177,11 +182,15 @@ inline bool compare(PyObject* a, PyObject* b, int op) { return check(PyObject_Ri
 // Raises `type` with `value` as its only argument and throws.
 [[noreturn]] void raise_value(PyObject* type, PyObject* value);
 
-// For a body's own, expected failure: sets `type` with `value` as its only argument and returns
-// the result that makes the call raise it (`return fail(...)`), without the cost of a C++ throw.
+// A body's own, expected failure: sets `type` with `value` as its only argument and returns the
+// empty Ref that makes the call raise it (`return fail(...)`).
 Ref fail(PyObject* type, PyObject* value) noexcept;
-// True for the result that `fail` returns.
-bool is_failure(const Ref& result) noexcept;
+// The result of a body that returns None.
+inline Ref none() noexcept { return Ref::none(); }
+
+// The pending exception, taken out of the error indicator (empty when none is set), and put back.
+inline Ref take_error() noexcept { return Ref::steal_nullable(compat::take_raised_exception()); }
+inline void restore_error(Ref exc) noexcept { compat::restore_raised_exception(exc.release()); }
 
 // Unpacks a two-item value: a tuple or list by its length, anything else by iteration.
 // Too many or too few items raise ValueError with the library's unpacking messages.
