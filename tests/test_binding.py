@@ -15,15 +15,6 @@ build = plotdeck.build_sample_value_chart
 BAD_TYPE = "Argument '{}' has incorrect type (expected {}, got {})"
 
 
-def landed(func):
-    """Callables of groups still being written are placeholders without a docstring."""
-    return func.__doc__ is not None
-
-
-def buffer_landed():
-    return bool(plotdeck.TimeSeriesBuffer.__doc__)
-
-
 class StrChild(str):
     pass
 
@@ -108,33 +99,21 @@ def test_bad_call_message(func, args, kwargs, exc_type, message):
     assert str(info.value) == message
 
 
-def members_now():
-    """Cases on the callables that other groups are filling in, present once they have landed."""
-    tsb = plotdeck.TimeSeriesBuffer
-    cases = {
-        "getter-singular": (lambda: tsb.is_visible.fget(), "is_visible() takes exactly 1 positional argument (0 given)"),
-        "getter-too-many": (lambda: tsb.is_visible.fget(1, 2),
-                            "is_visible() takes exactly 1 positional argument (2 given)"),
-    }
-    if buffer_landed():
-        cases.update({
-            "init-none": (lambda: tsb(), "__init__() takes at least 2 positional arguments (1 given)"),
-            "init-too-many": (lambda: tsb(1, 2, 3), "__init__() takes at most 3 positional arguments (4 given)"),
-            "flush-unbound": (lambda: tsb.flush(), "flush() takes exactly 1 positional argument (0 given)"),
-            "add-point-missing-y": (lambda: tsb.add_point(1, x=2.0),
-                                    "add_point() takes exactly 3 positional arguments (2 given)"),
-        })
-    if landed(plotdeck.make_line):
-        cases.update({
-            "line-at-least": (lambda: plotdeck.make_line(1),
-                              "make_line() takes at least 3 positional arguments (1 given)"),
-            "line-at-most": (lambda: plotdeck.make_line(1, "n", 3, 4.0, 5, 6),
-                             "make_line() takes at most 5 positional arguments (6 given)"),
-        })
-    return cases
-
-
-MEMBER_CASES = members_now()
+TSB = plotdeck.TimeSeriesBuffer
+MEMBER_CASES = {
+    "getter-singular": (lambda: TSB.is_visible.fget(), "is_visible() takes exactly 1 positional argument (0 given)"),
+    "getter-too-many": (lambda: TSB.is_visible.fget(1, 2), "is_visible() takes exactly 1 positional argument (2 given)"),
+    "init-none": (lambda: TSB(), "__init__() takes at least 2 positional arguments (1 given)"),
+    "init-too-many": (lambda: TSB(1, 2, 3), "__init__() takes at most 3 positional arguments (4 given)"),
+    "flush-unbound": (lambda: TSB.flush(), "flush() takes exactly 1 positional argument (0 given)"),
+    "add-point-missing-y": (lambda: TSB.add_point(1, x=2.0), "add_point() takes exactly 3 positional arguments (2 given)"),
+    "line-at-least": (lambda: plotdeck.make_line(1), "make_line() takes at least 3 positional arguments (1 given)"),
+    "line-at-most": (lambda: plotdeck.make_line(1, "n", 3, 4.0, 5, 6),
+                     "make_line() takes at most 5 positional arguments (6 given)"),
+    # keyword-only parameters are refused positionally, also when every argument is given
+    "build-all-positional": (lambda: build(1, "h", "Y", "X", True, False, True, False),
+                             "build_sample_value_chart() takes exactly 2 positional arguments (8 given)"),
+}
 
 
 @pytest.mark.parametrize("call, message", MEMBER_CASES.values(), ids=MEMBER_CASES.keys())
@@ -198,9 +177,7 @@ def test_vectorcall_keywords_bind_by_name():
     assert type(vectorcall(find, (Parent(),), ("name", "widget_type"), ("n", dict))) is dict
 
 
-# ---- int and float conversions, on the buffer's members once they have landed ----
-
-needs_buffer = pytest.mark.skipif(not buffer_landed(), reason="TimeSeriesBuffer members not built yet")
+# ---- int and float conversions ----
 
 
 @pytest.fixture
@@ -210,7 +187,6 @@ def series():
     return QLineSeries()
 
 
-@needs_buffer
 @pytest.mark.parametrize("given, expected", [
     (7, 7), (3.9, 3), (-3.9, -3), (True, 1), (False, 0), (np.int64(12), 12), (np.float32(2.5), 2),
     (2 ** 70, 2 ** 70),
@@ -220,13 +196,11 @@ def test_int_conversion(series, given, expected):
     assert type(buf.max_history) is int and buf.max_history == expected
 
 
-@needs_buffer
 def test_int_taken_unchanged(series):
     big = 10 ** 30 + 1
     assert plotdeck.TimeSeriesBuffer(series, big).max_history is big
 
 
-@needs_buffer
 @pytest.mark.parametrize("given, exc_type, message", [
     ("5", TypeError, BAD_TYPE.format("max_history", "int", "str")),
     (None, TypeError, BAD_TYPE.format("max_history", "int", "NoneType")),
@@ -251,7 +225,6 @@ class HasIndex:
         return 3
 
 
-@needs_buffer
 @pytest.mark.parametrize("given, expected", [(2, 2.0), (True, 1.0), (HasFloat(), 4.25), (HasIndex(), 3.0),
                                              (np.float32(0.5), 0.5)])
 def test_float_conversion(series, given, expected):
@@ -260,7 +233,6 @@ def test_float_conversion(series, given, expected):
     assert buf.history == [expected] and type(buf.history[0]) is float
 
 
-@needs_buffer
 @pytest.mark.parametrize("given", ["1.0", None, [1.0], 1j])
 def test_float_refusal_changes_nothing(series, given):
     buf = plotdeck.TimeSeriesBuffer(series)

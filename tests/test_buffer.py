@@ -1,5 +1,4 @@
 """TimeSeriesBuffer: attributes, both feeding modes on real series, the NumPy path, failures, leaks."""
-import inspect
 
 import numpy as np
 import pytest
@@ -52,42 +51,6 @@ class Sized:
 
 
 # ---- the class and its members ----
-
-def test_class_shape():
-    assert type(TSB) is type and TSB.__bases__ == (object,)
-    assert TSB.__module__ == "larkui.plotdeck" and TSB.__qualname__ == "TimeSeriesBuffer"
-    assert TSB.__doc__ == ('\n    Encapsulates buffering logic for both "Scrolling Time Series" (Append) \n'
-                           '    and "Frame Snapshot" (Replace).\n    ')
-    members = [k for k in vars(TSB) if not k.startswith("__") or k == "__init__"]
-    assert members == ["__init__", "add_point", "set_data", "flush", "clear", "is_visible"]
-    prop = vars(TSB)["is_visible"]
-    assert type(prop) is property and prop.fset is None and prop.fdel is None
-
-
-@pytest.mark.parametrize("name, signature, doc, defaults", [
-    ("__init__", "(self, series: 'QLineSeries', max_history: 'int' = 10000)", None, (10000,)),
-    ("add_point", "(self, x: 'float', y: 'float')", "Producer: Append a single point (Scrolling mode)", None),
-    ("set_data", "(self, data: 'np.ndarray', x_offset: 'float' = 0.0)",
-     "Producer: Replace entire series with new data (Snapshot mode)", (0.0,)),
-    ("flush", "(self) -> 'bool'", "Consumer: Writes buffer to Series. Returns True if updated.", None),
-    ("clear", "(self)", "Clear all data", None),
-])
-def test_member_introspection(name, signature, doc, defaults):
-    fn = vars(TSB)[name]
-    assert str(inspect.signature(fn)) == signature
-    assert fn.__doc__ == doc and fn.__defaults__ == defaults and fn.__kwdefaults__ is None
-    assert fn.__qualname__ == "TimeSeriesBuffer." + name and fn.__module__ == "larkui.plotdeck"
-    assert "self" not in fn.__annotations__
-
-
-def test_signatures_of_class_instance_and_getter():
-    assert str(inspect.signature(TSB)) == "(series: 'QLineSeries', max_history: 'int' = 10000)"
-    buf = TSB(QLineSeries())
-    assert str(inspect.signature(buf.set_data)) == "(data: 'np.ndarray', x_offset: 'float' = 0.0)"
-    getter = vars(TSB)["is_visible"].fget
-    assert getter.__qualname__ == "TimeSeriesBuffer.is_visible" and getter.__doc__ is None
-    assert getter.__annotations__ == {"return": "bool"} and vars(TSB)["clear"].__annotations__ == {}
-
 
 def test_constructor_attributes_in_order():
     s = QLineSeries()

@@ -1,21 +1,12 @@
-import inspect
 import os
 import pathlib
-import typing
 from pathlib import Path
 
 import pytest
-from PySide6.QtWidgets import QFileDialog, QLineEdit, QMessageBox, QWidget
+from PySide6.QtWidgets import QLineEdit, QWidget
 
 import larkui.choosers as ch
-from fernkit import filedesk
 from support import allocated_growth, call_swallowing, run_python
-
-FOLDER_DOC = ("開資料夾選擇器。選到後：\n    - 如果給了 line_edit，就把文字寫回去\n"
-              "    - 如果給了 last_dir_obj/attr，就更新最後使用的目錄\n    - 回傳字串或 Path（依 return_pathlib）\n    ")
-FILE_DOC = FOLDER_DOC.replace("開資料夾選擇器", "開檔案選擇器")
-COLLECT_DOC = "\n    讀取 line_edit 內的路徑，蒐集符合的檔案。\n    新增 sort_datecode 參數：控制是否依檔名時間排序。\n    "
-
 
 class Dialogs:
     """Stands in for QFileDialog's static functions: records each call, answers from a queue."""
@@ -106,42 +97,6 @@ def line(text=""):
 
 
 # ---- module interface ----
-
-def test_module_binds_its_names_in_order():
-    names = [n for n in vars(ch) if not n.startswith("__")]
-    assert names == ["Path", "Tuple", "List", "QFileDialog", "QWidget", "QLineEdit", "QMessageBox", "filedesk",
-                     "_get_start_dir", "_set_last_dir", "pick_folder_path", "pick_file_path",
-                     "collect_files_from_lineEdit"]
-    assert (ch.Path, ch.Tuple, ch.List, ch.filedesk) == (pathlib.Path, typing.Tuple, typing.List, filedesk)
-    assert (ch.QFileDialog, ch.QWidget, ch.QLineEdit, ch.QMessageBox) == (QFileDialog, QWidget, QLineEdit, QMessageBox)
-
-
-@pytest.mark.parametrize("fn, sig, defaults, kwdefaults, doc", [
-    (ch._get_start_dir, "(obj: 'object | None', attr: 'str', fallback: 'Path') -> 'Path'", None, None, None),
-    (ch._set_last_dir, "(obj: 'object | None', attr: 'str', path: 'str | Path') -> 'None'", None, None, None),
-    (ch.pick_folder_path,
-     "(parent: 'QWidget', *, line_edit: 'QLineEdit | None' = None, title: 'str' = 'Select Folder', "
-     "last_dir_obj: 'object | None' = None, last_dir_attr: 'str' = '_last_dir', return_pathlib: 'bool' = False)"
-     " -> 'str | Path | None'", None,
-     {"line_edit": None, "title": "Select Folder", "last_dir_obj": None, "last_dir_attr": "_last_dir",
-      "return_pathlib": False}, FOLDER_DOC),
-    (ch.pick_file_path,
-     "(parent: 'QWidget', *, line_edit: 'QLineEdit | None' = None, title: 'str' = 'Select File', "
-     "name_filter: 'str' = 'All Files (*)', last_dir_obj: 'object | None' = None, "
-     "last_dir_attr: 'str' = '_last_dir', return_pathlib: 'bool' = False) -> 'str | Path | None'", None,
-     {"line_edit": None, "title": "Select File", "name_filter": "All Files (*)", "last_dir_obj": None,
-      "last_dir_attr": "_last_dir", "return_pathlib": False}, FILE_DOC),
-    (ch.collect_files_from_lineEdit,
-     "(parent: 'QWidget', line_edit: 'QLineEdit', out_dir_name: 'str', name_filter: 'List[str]', "
-     "sort_datecode: 'bool' = False) -> 'Tuple[List[str], List[str], Path] | None'", (False,), None, COLLECT_DOC),
-])
-def test_introspection(fn, sig, defaults, kwdefaults, doc):
-    assert str(inspect.signature(fn)) == sig
-    assert fn.__defaults__ == defaults and fn.__kwdefaults__ == kwdefaults
-    assert list(fn.__annotations__) == list(inspect.signature(fn).parameters) + ["return"]
-    assert fn.__doc__ == doc
-    assert fn.__module__ == "larkui.choosers"
-
 
 def test_import_fails_without_fernkit():
     proc = run_python("""

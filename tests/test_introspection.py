@@ -1,16 +1,29 @@
-"""What introspection reports about the modules, their functions and the buffer class."""
+"""What introspection reports about the modules, their functions and the buffer class.
+
+Every public callable has one row in SIGNATURES; the other test modules check behaviour only.
+"""
+import builtins
 import copy
 import inspect
+import math
+import pathlib
 import pickle
 import re
 import types
+import typing
 import weakref
 
+import numpy
 import pytest
+from PySide6 import QtCharts, QtWidgets
+from PySide6.QtCharts import QLineSeries
 from PySide6.QtCore import QObject, Qt
 
+import larkui.choosers as choosers
 import larkui.finders as finders
 import larkui.plotdeck as plotdeck
+from fernkit import filedesk
+from support import run_python
 
 find = finders.find_child_safe
 build = plotdeck.build_sample_value_chart
@@ -22,59 +35,145 @@ BUILD_DOC = ("\n    在 ui_root 底下找到 objectName=host_name 的 QWidget，
              "    回傳: (chart, axX, axY)\n    ")
 BUFFER_DOC = ('\n    Encapsulates buffering logic for both "Scrolling Time Series" (Append) \n'
               '    and "Frame Snapshot" (Replace).\n    ')
+SCROLL_DOC = ("\n    將多個『圖表宿主 host』(objectName 在 host_names) 收編到一個 QScrollArea 裡。\n"
+              "    - cols: 佈局幾欄（其餘自動往下一列排）\n"
+              "    - root_margins: 整個 ScrollArea 與視窗周邊的邊距（可用來「往下移一些」）\n"
+              "    - min_cell_size: 每格最小尺寸，視窗變小時就會出捲軸\n    ")
+TABS_DOC = ('\n    layout_config範例: {"Chirp 1": ["w_c1_mag", "w_c1_a1"], "Chirp 2": [...]}\n'
+            '    回傳: {"w_c1_mag": QWidget實體, ...} 方便後續 build_sample_value_chart 使用\n    ')
+FOLDER_DOC = ("開資料夾選擇器。選到後：\n    - 如果給了 line_edit，就把文字寫回去\n"
+              "    - 如果給了 last_dir_obj/attr，就更新最後使用的目錄\n    - 回傳字串或 Path（依 return_pathlib）\n    ")
+FILE_DOC = FOLDER_DOC.replace("開資料夾選擇器", "開檔案選擇器")
+COLLECT_DOC = "\n    讀取 line_edit 內的路徑，蒐集符合的檔案。\n    新增 sort_datecode 參數：控制是否依檔名時間排序。\n    "
+SOLID = "<PenStyle.SolidLine: 1>"
+
+# callable, qualified name, signature as inspect prints it, docstring, __defaults__, __kwdefaults__
+SIGNATURES = {
+    "find_child_safe": (
+        find, "find_child_safe", "(parent: 'QObject', widget_type: 'Type[T]', name: 'str') -> 'T'",
+        "\n    安全地尋找 UI 子元件：找不到時立即拋出明確的錯誤，\n    並支援編輯器的型別推斷 (Type Hinting)。\n    ",
+        None, None),
+    "build_sample_value_chart": (
+        build, "build_sample_value_chart",
+        "(ui_root: 'QWidget', host_name: 'str', *, y_title: 'str' = 'Value', x_title: 'str' = 'Sample', "
+        "show_legend: 'bool' = True, antialias: 'bool' = False, minimal_viewport: 'bool' = True, "
+        "return_view: 'bool' = False) -> 'tuple'", BUILD_DOC, None,
+        {"y_title": "Value", "x_title": "Sample", "show_legend": True, "antialias": False, "minimal_viewport": True,
+         "return_view": False}),
+    "make_scatter": (
+        plotdeck.make_scatter, "make_scatter",
+        "(chart: 'QChart', name: 'str', size: 'float', fill: 'QColor | str', stroke: 'QColor | str', "
+        "stroke_w: 'float') -> 'QScatterSeries'", "建立一條樣式一致的 QScatterSeries，並加入 chart。", None, None),
+    "make_line": (
+        plotdeck.make_line, "make_line",
+        f"(chart: 'QChart', name: 'str', color: 'QColor | str', width: 'float' = 2.0, "
+        f"style: 'Qt.PenStyle' = {SOLID}) -> 'QLineSeries'", "建立一條樣式一致的 QLineSeries，並加入 chart。",
+        (2.0, Qt.SolidLine), None),
+    "add_line_to_chart": (
+        plotdeck.add_line_to_chart, "add_line_to_chart",
+        f"(chart: 'QChart', axX: 'QValueAxis', axY: 'QValueAxis', name: 'str', color: 'QColor | str', "
+        f"width: 'float' = 2.0, style: 'Qt.PenStyle' = {SOLID}) -> 'QLineSeries'",
+        "建立 LineSeries、加入 Chart 並自動附加到指定的 X, Y 軸。", (2.0, Qt.SolidLine), None),
+    "wrap_hosts_in_scroll": (
+        plotdeck.wrap_hosts_in_scroll, "wrap_hosts_in_scroll",
+        "(ui_root: 'QWidget', host_names: 'Sequence[str]', *, cols: 'int' = 2, "
+        "root_margins: 'tuple[int, int, int, int]' = (6, 50, 6, 6), "
+        "grid_margins: 'tuple[int, int, int, int]' = (6, 6, 6, 6), grid_hgap: 'int' = 6, grid_vgap: 'int' = 6, "
+        "min_cell_size: 'tuple[int, int]' = (800, 500), host_heights: 'int | dict[str, int] | None' = None) "
+        "-> 'QScrollArea | None'", SCROLL_DOC, None,
+        {"cols": 2, "root_margins": (6, 50, 6, 6), "grid_margins": (6, 6, 6, 6), "grid_hgap": 6, "grid_vgap": 6,
+         "min_cell_size": (800, 500), "host_heights": None}),
+    "wrap_dynamic_charts_into_tabs": (
+        plotdeck.wrap_dynamic_charts_into_tabs, "wrap_dynamic_charts_into_tabs",
+        "(ui_root: 'QWidget', layout_config: 'dict[str, list[str]]', *, cols: 'int' = 2, "
+        "root_margins: 'tuple[int, int, int, int]' = (6, 50, 6, 6), min_cell_size: 'tuple[int, int]' = (500, 350)) "
+        "-> 'dict[str, QWidget]'", TABS_DOC, None,
+        {"cols": 2, "root_margins": (6, 50, 6, 6), "min_cell_size": (500, 350)}),
+    "sync_scrolling_chart": (
+        plotdeck.sync_scrolling_chart, "sync_scrolling_chart",
+        "(buffers: 'list[TimeSeriesBuffer]', axX: 'QValueAxis', axY: 'QValueAxis', window_size: 'int', "
+        "fixed_y_range: 'tuple[float, float] | None' = None, margin_ratio: 'float' = 0.1, "
+        "y_tick_cnt: 'int' = None, small_span_padding: 'int' = 1)",
+        "\n    [修正版 V5] \n    加入 small_span_padding 參數，讓小範圍模式下的留白可控。\n    ", (None, 0.1, None, 1), None),
+    "sync_snapshot_chart": (
+        plotdeck.sync_snapshot_chart, "sync_snapshot_chart",
+        "(buffers: 'list[TimeSeriesBuffer]', axX: 'QValueAxis', axY: 'QValueAxis', "
+        "fixed_y_range: 'tuple[float, float] | None' = None, margin_ratio: 'float' = 0.1)",
+        "\n    支援 X 軸偏移 (Start Index)。\n    ", (None, 0.1), None),
+    "TimeSeriesBuffer.__init__": (
+        TSB.__init__, "TimeSeriesBuffer.__init__", "(self, series: 'QLineSeries', max_history: 'int' = 10000)", None,
+        (10000,), None),
+    "TimeSeriesBuffer.add_point": (
+        TSB.add_point, "TimeSeriesBuffer.add_point", "(self, x: 'float', y: 'float')",
+        "Producer: Append a single point (Scrolling mode)", None, None),
+    "TimeSeriesBuffer.set_data": (
+        TSB.set_data, "TimeSeriesBuffer.set_data", "(self, data: 'np.ndarray', x_offset: 'float' = 0.0)",
+        "Producer: Replace entire series with new data (Snapshot mode)", (0.0,), None),
+    "TimeSeriesBuffer.flush": (
+        TSB.flush, "TimeSeriesBuffer.flush", "(self) -> 'bool'",
+        "Consumer: Writes buffer to Series. Returns True if updated.", None, None),
+    "TimeSeriesBuffer.clear": (TSB.clear, "TimeSeriesBuffer.clear", "(self)", "Clear all data", None, None),
+    "TimeSeriesBuffer.is_visible": (
+        TSB.is_visible.fget, "TimeSeriesBuffer.is_visible", "(self) -> 'bool'", None, None, None),
+    "_get_start_dir": (
+        choosers._get_start_dir, "_get_start_dir", "(obj: 'object | None', attr: 'str', fallback: 'Path') -> 'Path'",
+        None, None, None),
+    "_set_last_dir": (
+        choosers._set_last_dir, "_set_last_dir", "(obj: 'object | None', attr: 'str', path: 'str | Path') -> 'None'",
+        None, None, None),
+    "pick_folder_path": (
+        choosers.pick_folder_path, "pick_folder_path",
+        "(parent: 'QWidget', *, line_edit: 'QLineEdit | None' = None, title: 'str' = 'Select Folder', "
+        "last_dir_obj: 'object | None' = None, last_dir_attr: 'str' = '_last_dir', return_pathlib: 'bool' = False)"
+        " -> 'str | Path | None'", FOLDER_DOC, None,
+        {"line_edit": None, "title": "Select Folder", "last_dir_obj": None, "last_dir_attr": "_last_dir",
+         "return_pathlib": False}),
+    "pick_file_path": (
+        choosers.pick_file_path, "pick_file_path",
+        "(parent: 'QWidget', *, line_edit: 'QLineEdit | None' = None, title: 'str' = 'Select File', "
+        "name_filter: 'str' = 'All Files (*)', last_dir_obj: 'object | None' = None, "
+        "last_dir_attr: 'str' = '_last_dir', return_pathlib: 'bool' = False) -> 'str | Path | None'", FILE_DOC, None,
+        {"line_edit": None, "title": "Select File", "name_filter": "All Files (*)", "last_dir_obj": None,
+         "last_dir_attr": "_last_dir", "return_pathlib": False}),
+    "collect_files_from_lineEdit": (
+        choosers.collect_files_from_lineEdit, "collect_files_from_lineEdit",
+        "(parent: 'QWidget', line_edit: 'QLineEdit', out_dir_name: 'str', name_filter: 'List[str]', "
+        "sort_datecode: 'bool' = False) -> 'Tuple[List[str], List[str], Path] | None'", COLLECT_DOC, (False,), None),
+}
 
 
-def landed(func):
-    return func.__doc__ is not None
+@pytest.mark.parametrize("func, qualname, signature, doc, defaults, kwdefaults", SIGNATURES.values(),
+                         ids=SIGNATURES.keys())
+def test_signature_table(func, qualname, signature, doc, defaults, kwdefaults):
+    assert type(func).__name__ == "function" and type(func) is not types.FunctionType
+    assert func.__qualname__ == qualname and func.__name__ == qualname.rpartition(".")[2]
+    assert str(inspect.signature(func)) == signature
+    assert func.__doc__ == doc
+    assert func.__defaults__ == defaults and type(func.__defaults__) is type(defaults)
+    if defaults:
+        assert [type(d) for d in func.__defaults__] == [type(d) for d in defaults]
+    assert func.__kwdefaults__ == kwdefaults
+    if kwdefaults:
+        assert list(func.__kwdefaults__) == list(kwdefaults)
+    # annotations are strings, in parameter order, "return" last; `self` has none
+    params = [p for p in inspect.signature(func).parameters if p != "self"]
+    annotated = [p for p in params if inspect.signature(func).parameters[p].annotation is not inspect.Parameter.empty]
+    keys = list(func.__annotations__)
+    assert keys == annotated + (["return"] if "return" in keys else [])
+    assert all(type(v) is str for v in func.__annotations__.values())
+    module = {"larkui.finders": finders, "larkui.choosers": choosers}.get(func.__module__, plotdeck)
+    assert func.__module__ == module.__name__ and func.__globals__ is vars(module)
 
 
-def buffer_landed():
-    return bool(TSB.__doc__)
-
-
-needs_buffer = pytest.mark.skipif(not buffer_landed(), reason="TimeSeriesBuffer members not built yet")
-
-P = inspect.Parameter
-POK, KWO = P.POSITIONAL_OR_KEYWORD, P.KEYWORD_ONLY
-
-
-def params(sig):
-    return [(p.name, p.kind, p.default, p.annotation) for p in sig.parameters.values()]
-
-
-def test_find_child_safe_attributes():
-    assert find.__name__ == find.__qualname__ == "find_child_safe"
-    assert find.__module__ == "larkui.finders"
-    assert find.__defaults__ is None and find.__kwdefaults__ is None
-    assert list(find.__annotations__.items()) == [
-        ("parent", "QObject"), ("widget_type", "Type[T]"), ("name", "str"), ("return", "T")]
-    assert isinstance(find.__doc__, str) and "Type Hinting" in find.__doc__
-    sig = inspect.signature(find)
-    assert params(sig) == [("parent", POK, P.empty, "QObject"), ("widget_type", POK, P.empty, "Type[T]"),
-                           ("name", POK, P.empty, "str")]
-    assert sig.return_annotation == "T"
-
-
-def test_build_sample_value_chart_attributes():
-    assert build.__name__ == build.__qualname__ == "build_sample_value_chart"
-    assert build.__module__ == "larkui.plotdeck"
-    assert build.__doc__ == BUILD_DOC
-    assert build.__defaults__ is None
-    assert list(build.__kwdefaults__.items()) == [
-        ("y_title", "Value"), ("x_title", "Sample"), ("show_legend", True), ("antialias", False),
-        ("minimal_viewport", True), ("return_view", False)]
-    assert list(build.__annotations__.items()) == [
-        ("ui_root", "QWidget"), ("host_name", "str"), ("y_title", "str"), ("x_title", "str"),
-        ("show_legend", "bool"), ("antialias", "bool"), ("minimal_viewport", "bool"), ("return_view", "bool"),
-        ("return", "tuple")]
-    sig = inspect.signature(build)
-    assert params(sig) == [
-        ("ui_root", POK, P.empty, "QWidget"), ("host_name", POK, P.empty, "str"),
-        ("y_title", KWO, "Value", "str"), ("x_title", KWO, "Sample", "str"),
-        ("show_legend", KWO, True, "bool"), ("antialias", KWO, False, "bool"),
-        ("minimal_viewport", KWO, True, "bool"), ("return_view", KWO, False, "bool")]
-    assert sig.return_annotation == "tuple"
-    assert str(sig).startswith("(ui_root: 'QWidget', host_name: 'str', *, y_title: 'str' = 'Value'")
+def test_every_public_callable_has_a_row():
+    rows = {row[0] for row in SIGNATURES.values()}
+    for module in (plotdeck, choosers, finders):
+        for name, value in vars(module).items():
+            if type(value) is type(find):
+                assert value in rows, name
+    members = {v.fget if isinstance(v, property) else v for k, v in vars(TSB).items() if k == "__init__" or
+               not k.startswith("__")}
+    assert members <= rows
 
 
 @pytest.mark.parametrize("func", [find, build], ids=["find", "build"])
@@ -93,6 +192,7 @@ def test_behaves_like_a_python_function(func):
     assert func.__dict__ == {}
     # the annotations are the function's own dictionary, never evaluated
     assert func.__annotations__ is func.__annotations__
+    assert func.__builtins__ is vars(builtins)
 
 
 def test_binds_like_a_function_in_a_class():
@@ -111,153 +211,74 @@ def test_binds_like_a_function_in_a_class():
     assert list(inspect.signature(bound).parameters) == ["widget_type", "name"]
 
 
-def test_finders_namespace():
-    names = [n for n in vars(finders) if not n.startswith("__")]
-    assert names == ["TypeVar", "Type", "QObject", "T", "find_child_safe"]
-    import typing
-
-    assert finders.TypeVar is typing.TypeVar and finders.Type is typing.Type
-    assert finders.QObject is QObject
-    assert finders.T.__name__ == "T" and finders.T.__bound__ is QObject
-
-
-def test_plotdeck_namespace():
-    assert plotdeck.__doc__ is None
-    names = [n for n in vars(plotdeck) if not n.startswith("__")]
-    assert names == [
+NAMESPACES = {
+    "larkui.finders": ["TypeVar", "Type", "QObject", "T", "find_child_safe"],
+    "larkui.plotdeck": [
         "Qt", "QPointF", "QPainter", "QPen", "QColor", "QWidget", "QVBoxLayout", "QGraphicsView", "QScrollArea",
         "QGridLayout", "QLayout", "QSizePolicy", "QTabWidget", "QChart", "QChartView", "QValueAxis",
         "QScatterSeries", "QLineSeries", "Sequence", "math", "np", "build_sample_value_chart", "make_scatter",
         "make_line", "add_line_to_chart", "wrap_hosts_in_scroll", "wrap_dynamic_charts_into_tabs",
-        "TimeSeriesBuffer", "sync_scrolling_chart", "sync_snapshot_chart"]
-    import math
-    import typing
+        "TimeSeriesBuffer", "sync_scrolling_chart", "sync_snapshot_chart"],
+    "larkui.choosers": ["Path", "Tuple", "List", "QFileDialog", "QWidget", "QLineEdit", "QMessageBox", "filedesk",
+                        "_get_start_dir", "_set_last_dir", "pick_folder_path", "pick_file_path",
+                        "collect_files_from_lineEdit"],
+}
 
-    import numpy
-    from PySide6 import QtCharts, QtWidgets
 
+def test_namespaces_in_binding_order():
+    # in a fresh interpreter: tests that rebind module names change the order in this one
+    out = run_python("""
+        import importlib
+        for name in %r:
+            module = importlib.import_module(name)
+            print(name, module.__doc__, *[n for n in vars(module) if not n.startswith("__")])
+    """ % list(NAMESPACES))
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.splitlines() == [" ".join([name, "None", *names]) for name, names in NAMESPACES.items()]
+
+    assert finders.TypeVar is typing.TypeVar and finders.Type is typing.Type and finders.QObject is QObject
+    assert finders.T.__name__ == "T" and finders.T.__bound__ is QObject
     assert plotdeck.Qt is Qt and plotdeck.math is math and plotdeck.np is numpy
     assert plotdeck.Sequence is typing.Sequence
     assert plotdeck.QLayout is QtWidgets.QLayout and plotdeck.QLineSeries is QtCharts.QLineSeries
-    functions = [build, plotdeck.make_scatter, plotdeck.make_line, plotdeck.add_line_to_chart,
-                 plotdeck.wrap_hosts_in_scroll, plotdeck.wrap_dynamic_charts_into_tabs,
-                 plotdeck.sync_scrolling_chart, plotdeck.sync_snapshot_chart]
-    assert {type(f) for f in functions} == {type(build)}
-    assert all(f.__module__ == "larkui.plotdeck" for f in functions)
+    assert (choosers.Path, choosers.Tuple, choosers.List, choosers.filedesk) == (
+        pathlib.Path, typing.Tuple, typing.List, filedesk)
+    assert choosers.QFileDialog is QtWidgets.QFileDialog and choosers.QMessageBox is QtWidgets.QMessageBox
 
 
 def test_buffer_class_shape():
     assert type(TSB) is type and TSB.__bases__ == (object,)
     assert TSB.__module__ == "larkui.plotdeck" and TSB.__qualname__ == TSB.__name__ == "TimeSeriesBuffer"
+    assert TSB.__doc__ == BUFFER_DOC
     members = [n for n in vars(TSB) if not n.startswith("__") or n == "__init__"]
     assert members == ["__init__", "add_point", "set_data", "flush", "clear", "is_visible"]
     prop = vars(TSB)["is_visible"]
     assert type(prop) is property and prop.fset is None and prop.fdel is None
-    assert type(prop.fget) is type(build)
-    for name in ["__init__", "add_point", "set_data", "flush", "clear"]:
-        member = vars(TSB)[name]
-        assert type(member) is type(build)
-        assert getattr(TSB, name) is member
-        assert member.__qualname__ == f"TimeSeriesBuffer.{name}" and member.__name__ == name
-    assert prop.fget.__qualname__ == "TimeSeriesBuffer.is_visible"
+    for name in members[:-1]:
+        assert type(vars(TSB)[name]) is type(build) and getattr(TSB, name) is vars(TSB)[name]
 
 
-@needs_buffer
-def test_buffer_class_documentation():
-    assert TSB.__doc__ == BUFFER_DOC
-    docs = {
-        "__init__": None,
-        "add_point": "Producer: Append a single point (Scrolling mode)",
-        "set_data": "Producer: Replace entire series with new data (Snapshot mode)",
-        "flush": "Consumer: Writes buffer to Series. Returns True if updated.",
-        "clear": "Clear all data",
-    }
-    for name, doc in docs.items():
-        assert getattr(TSB, name).__doc__ == doc
-    assert TSB.is_visible.fget.__doc__ is None
-
-
-@needs_buffer
-def test_buffer_signatures():
-    assert params(inspect.signature(TSB)) == [("series", POK, P.empty, "QLineSeries"),
-                                              ("max_history", POK, 10000, "int")]
-    expected = {
-        "__init__": ([("self", POK, P.empty, P.empty), ("series", POK, P.empty, "QLineSeries"),
-                      ("max_history", POK, 10000, "int")], P.empty),
-        "add_point": ([("self", POK, P.empty, P.empty), ("x", POK, P.empty, "float"),
-                       ("y", POK, P.empty, "float")], P.empty),
-        "set_data": ([("self", POK, P.empty, P.empty), ("data", POK, P.empty, "np.ndarray"),
-                      ("x_offset", POK, 0.0, "float")], P.empty),
-        "flush": ([("self", POK, P.empty, P.empty)], "bool"),
-        "clear": ([("self", POK, P.empty, P.empty)], P.empty),
-    }
-    for name, (plist, ret) in expected.items():
-        sig = inspect.signature(getattr(TSB, name))
-        assert params(sig) == plist, name
-        assert sig.return_annotation == ret, name
-    assert TSB.clear.__annotations__ == {}
-    assert TSB.flush.__annotations__ == {"return": "bool"}
-    assert TSB.is_visible.fget.__annotations__ == {"return": "bool"}
-    assert TSB.__init__.__defaults__ == (10000,) and TSB.set_data.__defaults__ == (0.0,)
-    for name in ["flush", "clear", "add_point", "set_data"]:
-        assert TSB.__dict__[name].__defaults__ in (None, (0.0,))
-
-
-@needs_buffer
 def test_buffer_members_on_an_instance():
-    from PySide6.QtCharts import QLineSeries
-
     series = QLineSeries()
     buf = TSB(series)
+    assert str(inspect.signature(TSB)) == "(series: 'QLineSeries', max_history: 'int' = 10000)"
     bound = buf.add_point
     assert isinstance(bound, types.MethodType) and bound.__func__ is TSB.add_point and bound.__self__ is buf
-    assert params(inspect.signature(bound)) == [("x", POK, P.empty, "float"), ("y", POK, P.empty, "float")]
-    assert params(inspect.signature(buf.set_data)) == [("data", POK, P.empty, "np.ndarray"),
-                                                       ("x_offset", POK, 0.0, "float")]
-    assert inspect.signature(buf.flush).return_annotation == "bool"
+    assert str(inspect.signature(buf.set_data)) == "(data: 'np.ndarray', x_offset: 'float' = 0.0)"
     assert buf.is_visible is series.isVisible()
     with pytest.raises(AttributeError):
         buf.is_visible = False
 
 
-def test_defaults_built_once_and_shared():
+def test_defaults_are_import_time_objects_shared_like_constants():
+    # built once: every call uses the same objects
+    default = TSB.__init__.__defaults__[0]
+    assert TSB(QLineSeries()).max_history is default
     assert build.__kwdefaults__ is build.__kwdefaults__
-    if buffer_landed():
-        from PySide6.QtCharts import QLineSeries
-
-        default = TSB.__init__.__defaults__[0]
-        assert TSB(QLineSeries()).max_history is default
-        assert TSB(QLineSeries()).max_history is default
-
-
-@pytest.mark.skipif(not landed(plotdeck.make_line), reason="series factories not built yet")
-def test_line_factory_defaults():
-    assert plotdeck.make_scatter.__defaults__ is None and plotdeck.make_scatter.__kwdefaults__ is None
-    for func in (plotdeck.make_line, plotdeck.add_line_to_chart):
-        width, style = func.__defaults__
-        assert type(width) is float and width == 2.0
-        assert style == Qt.SolidLine
-        assert func.__kwdefaults__ is None
-    assert plotdeck.make_scatter.__annotations__["fill"] == "QColor | str"
-    assert list(plotdeck.make_scatter.__annotations__)[-1] == "return"
-
-
-@pytest.mark.skipif(not landed(plotdeck.wrap_hosts_in_scroll) or not landed(plotdeck.wrap_dynamic_charts_into_tabs),
-                    reason="layout functions not built yet")
-def test_layout_defaults_share_the_margin_tuple():
+    # equal constants of one module are one object, as in a compiled Python module
     scroll = plotdeck.wrap_hosts_in_scroll.__kwdefaults__
     tabs = plotdeck.wrap_dynamic_charts_into_tabs.__kwdefaults__
-    assert list(scroll) == ["cols", "root_margins", "grid_margins", "grid_hgap", "grid_vgap", "min_cell_size",
-                            "host_heights"]
-    assert list(tabs) == ["cols", "root_margins", "min_cell_size"]
-    assert scroll["root_margins"] == (6, 50, 6, 6) and scroll["root_margins"] is tabs["root_margins"]
-    assert scroll["grid_margins"] == (6, 6, 6, 6) and scroll["min_cell_size"] == (800, 500)
-    assert tabs["min_cell_size"] == (500, 350)
-
-
-@pytest.mark.skipif(not landed(plotdeck.sync_scrolling_chart), reason="sync functions not built yet")
-def test_sync_defaults():
-    assert plotdeck.sync_scrolling_chart.__defaults__ == (None, 0.1, None, 1)
-    assert plotdeck.sync_snapshot_chart.__defaults__ == (None, 0.1)
-    assert list(inspect.signature(plotdeck.sync_scrolling_chart).parameters)[:4] == [
-        "buffers", "axX", "axY", "window_size"]
+    assert scroll["root_margins"] is tabs["root_margins"]
+    assert plotdeck.make_line.__defaults__[0] is plotdeck.add_line_to_chart.__defaults__[0]
+    assert plotdeck.sync_scrolling_chart.__defaults__[1] is plotdeck.sync_snapshot_chart.__defaults__[1]
+    assert plotdeck.make_line.__defaults__[1] == plotdeck.add_line_to_chart.__defaults__[1] == Qt.SolidLine

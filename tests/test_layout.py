@@ -37,26 +37,6 @@ def cell(grid, widget):
 # ---- interface ----------------------------------------------------------------------------------
 
 
-def test_shared_defaults_and_docs():
-    s, t = scroll_fn.__kwdefaults__, tabs_fn.__kwdefaults__
-    assert list(s) == ["cols", "root_margins", "grid_margins", "grid_hgap", "grid_vgap", "min_cell_size",
-                       "host_heights"]
-    assert s == dict(cols=2, root_margins=(6, 50, 6, 6), grid_margins=(6, 6, 6, 6), grid_hgap=6, grid_vgap=6,
-                     min_cell_size=(800, 500), host_heights=None)
-    assert t == dict(cols=2, root_margins=(6, 50, 6, 6), min_cell_size=(500, 350))
-    assert s["root_margins"] is t["root_margins"]
-    assert scroll_fn.__defaults__ is None and tabs_fn.__defaults__ is None
-    assert scroll_fn.__doc__ == ("\n    將多個『圖表宿主 host』(objectName 在 host_names) 收編到一個 QScrollArea 裡。\n"
-                                 "    - cols: 佈局幾欄（其餘自動往下一列排）\n"
-                                 "    - root_margins: 整個 ScrollArea 與視窗周邊的邊距（可用來「往下移一些」）\n"
-                                 "    - min_cell_size: 每格最小尺寸，視窗變小時就會出捲軸\n    ")
-    assert tabs_fn.__doc__ == ('\n    layout_config範例: {"Chirp 1": ["w_c1_mag", "w_c1_a1"], "Chirp 2": [...]}\n'
-                               '    回傳: {"w_c1_mag": QWidget實體, ...} 方便後續 build_sample_value_chart 使用\n    ')
-    assert list(tabs_fn.__annotations__.values()) == [
-        "QWidget", "dict[str, list[str]]", "int", "tuple[int, int, int, int]", "tuple[int, int]",
-        "dict[str, QWidget]"]
-
-
 @pytest.mark.parametrize("call, exc, text", [
     (lambda r: scroll_fn(r, ["a"], cols="2"), TypeError, "Argument 'cols' has incorrect type (expected int, got str)"),
     (lambda r: scroll_fn(r, ["a"], root_margins=[1, 2, 3, 4]), TypeError, "expected tuple, got list"),

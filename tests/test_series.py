@@ -1,5 +1,4 @@
 """Series factories: styling read back from real Qt series, introspection, refusals, leaks."""
-import inspect
 
 import pytest
 from PySide6.QtCharts import QChart, QLineSeries, QScatterSeries, QValueAxis
@@ -21,35 +20,6 @@ def chart():
     c.addAxis(ax, Qt.AlignBottom)
     c.addAxis(ay, Qt.AlignLeft)
     return c, ax, ay
-
-
-@pytest.mark.parametrize("fn, text, doc, ret", [
-    (plotdeck.make_scatter, "(chart: 'QChart', name: 'str', size: 'float', fill: 'QColor | str', "
-     "stroke: 'QColor | str', stroke_w: 'float') -> 'QScatterSeries'",
-     "建立一條樣式一致的 QScatterSeries，並加入 chart。", "QScatterSeries"),
-    (plotdeck.make_line, "(chart: 'QChart', name: 'str', color: 'QColor | str', width: 'float' = 2.0, "
-     "style: 'Qt.PenStyle' = <PenStyle.SolidLine: 1>) -> 'QLineSeries'",
-     "建立一條樣式一致的 QLineSeries，並加入 chart。", "QLineSeries"),
-    (plotdeck.add_line_to_chart, "(chart: 'QChart', axX: 'QValueAxis', axY: 'QValueAxis', name: 'str', "
-     "color: 'QColor | str', width: 'float' = 2.0, style: 'Qt.PenStyle' = <PenStyle.SolidLine: 1>) "
-     "-> 'QLineSeries'",
-     "建立 LineSeries、加入 Chart 並自動附加到指定的 X, Y 軸。", "QLineSeries"),
-])
-def test_introspection(fn, text, doc, ret):
-    assert str(inspect.signature(fn)) == text
-    assert fn.__doc__ == doc
-    assert list(fn.__annotations__)[-1] == "return" and fn.__annotations__["return"] == ret
-    assert fn.__module__ == "larkui.plotdeck" and fn.__qualname__ == fn.__name__
-    assert fn.__kwdefaults__ is None
-
-
-def test_defaults_are_import_time_objects():
-    assert plotdeck.make_scatter.__defaults__ is None
-    for fn in (plotdeck.make_line, plotdeck.add_line_to_chart):
-        width, style = fn.__defaults__
-        assert type(width) is float and width == 2.0 and style == Qt.SolidLine
-    # two separate lookups of the same enum member
-    assert plotdeck.make_line.__defaults__[1] == plotdeck.add_line_to_chart.__defaults__[1]
 
 
 @pytest.mark.parametrize("fill, stroke", [("#ff8000", "blue"), (QColor("#ff8000"), QColor("blue")),
