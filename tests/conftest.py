@@ -15,3 +15,22 @@ def qapp():
 
     app = QApplication.instance() or QApplication([])
     yield app
+
+
+@pytest.fixture(scope="session")
+def hooks_dir():
+    from support import hook_modules_dir
+
+    return hook_modules_dir()
+
+
+@pytest.fixture(scope="session")
+def hooks(hooks_dir):
+    """The test-only module larkui._hooks, built on the same runtime layer as larkui."""
+    import importlib
+
+    import larkui
+
+    if str(hooks_dir) not in larkui.__path__:
+        larkui.__path__.append(str(hooks_dir))
+    return importlib.import_module("larkui._hooks")

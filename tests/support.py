@@ -52,3 +52,29 @@ def run_python(code, env=None):
         full_env.update(env)
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
                           env=full_env, timeout=300)
+
+
+def hook_modules_dir():
+    """Builds the test suite's hook modules for this interpreter with CMake (later runs reuse the
+    build) and returns their folder. They are importable as larkui._hooks... once the folder is on
+    larkui.__path__ (see the `hooks` fixture)."""
+    import hashlib
+    import os
+    import shutil
+    from pathlib import Path
+
+    root = Path(os.environ.get("LARKUI_SOURCE_DIR") or Path(__file__).resolve().parents[1])
+    flags = os.environ.get("CXXFLAGS", "")
+    tag = sys.implementation.cache_tag + ("-" + hashlib.sha1(flags.encode()).hexdigest()[:8] if flags else "")
+    build = root / "build" / f"test-hooks-{tag}"
+    cmake = shutil.which("cmake")
+    assert cmake, "the hook modules need cmake on PATH"
+    configure = [cmake, "-S", str(root), "-B", str(build), f"-DPython_EXECUTABLE={sys.executable}",
+                 "-DLARKUI_TEST_HOOKS=ON", "-DCMAKE_BUILD_TYPE=Debug"]
+    if shutil.which("ninja") and not (build / "CMakeCache.txt").exists():
+        configure += ["-G", "Ninja"]
+    for command in (configure, [cmake, "--build", str(build), "--target", "_hooks", "_hooks_other_minor",
+                                "_hooks_other_major", "_hooks_bad_table"]):
+        proc = subprocess.run(command, capture_output=True, text=True)
+        assert proc.returncode == 0, proc.stdout + proc.stderr
+    return build

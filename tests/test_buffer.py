@@ -328,6 +328,142 @@ def test_two_dimensional_frame_fails_and_stays_pending():
     assert buf._pending_snapshot is frame
 
 
+class CountingPoint(QPointF):
+    made = 0
+
+    def __init__(self, *args):
+        CountingPoint.made += 1
+        super().__init__(*args)
+
+
+@pytest.mark.parametrize("frame", [np.array([1.0, 2.0, 3.0]), [1.0, 2.0, 3.0]], ids=["array", "list"])
+def test_frames_are_built_with_the_modules_qpointf(monkeypatch, frame):
+    # The NumPy shortcut is taken only when it gives what the points would: with PySide6's own
+    # QPointF. A rebound class is used for every point; a deleted one is a NameError, except for
+    # an empty frame, which needs no point.
+    CountingPoint.made = 0
+    monkeypatch.setattr(plotdeck, "QPointF", CountingPoint)
+    s = QLineSeries()
+    buf = TSB(s)
+    buf.set_data(frame, 0.5)
+    assert buf.flush() is True and CountingPoint.made == 3 and pts(s) == [(0.5, 1), (1.5, 2), (2.5, 3)]
+
+    monkeypatch.delattr(plotdeck, "QPointF")
+    buf.set_data(frame)
+    with pytest.raises(NameError, match="name 'QPointF' is not defined"):
+        buf.flush()
+    assert buf._pending_snapshot is frame and pts(s) == [(0.5, 1), (1.5, 2), (2.5, 3)]
+    buf.set_data(frame[:0])
+    assert buf.flush() is True and pts(s) == []
+
+
+@pytest.mark.parametrize("module, stand_in", [
+    ("numpy", None), ("numpy", "stub"), ("PySide6.QtCharts", "stub"),
+])
+def test_fast_path_never_depends_on_the_module_table(monkeypatch, module, stand_in):
+    import sys
+    import types
+
+    monkeypatch.setitem(sys.modules, module, types.ModuleType(module) if stand_in else None)
+    for frame in ([1, 2], np.array([1.0, 2.0])):
+        s = QLineSeries()
+        buf = TSB(s)
+        buf.set_data(frame, 1.0)
+        assert buf.flush() is True and pts(s) == [(1, 1), (2, 2)] and buf._pending_snapshot is None
+
+
+class LyingEq(QLineSeries):
+    def __eq__(self, other):
+        raise AssertionError("the decision ran user code")
+
+    __hash__ = QLineSeries.__hash__
+
+
+def test_fast_path_decides_without_running_user_code():
+    s = LyingEq()
+    buf = TSB(s)
+    buf.set_data(np.array([3.0, 4.0]))
+    assert buf.flush() is True and pts(s) == [(0, 3), (1, 4)]
+
+    class Everything(QLineSeries):
+        """A series whose replace compares equal to anything: an instance override still wins."""
+
+    e = Everything()
+    calls = []
+    e.replace = calls.append
+    buf = TSB(e)
+    buf.set_data(np.array([5.0]))
+    buf.flush()
+    assert calls == [[QPointF(0, 5)]] and pts(e) == []
+
+
+# What the documented steps do when a series calls back into its buffer: the same as the steps
+# written in plain Python (benchmarks/baseline_plotdeck.py), attribute by attribute.
+class Reentrant:
+    def __init__(self, action, on):
+        self.action, self.on, self.log, self.visible = action, on, [], False
+        self.buf = None
+
+    def _hook(self, name, *args):
+        self.log.append((name,) + tuple(list(a) if isinstance(a, list) else a for a in args))
+        if name == self.on and self.buf is not None:
+            action, self.buf_ = self.action, self.buf
+            self.buf = None  # once
+            action(self.buf_)
+
+    def append(self, points): self._hook("append", points)
+    def replace(self, points): self._hook("replace", points)
+    def clear(self): self._hook("clear")
+    def setVisible(self, v): self._hook("setVisible", v)
+
+    def isVisible(self):
+        self._hook("isVisible")
+        return self.visible
+
+
+def swap_series(buf):
+    buf.series = Reentrant(None, None)
+
+
+REENTRY = {
+    "clear": lambda buf: buf.clear(),
+    "set-data": lambda buf: buf.set_data([7, 8], 3.0),
+    "new-pending": lambda buf: setattr(buf, "_pending_points", [QPointF(9, 9)]),
+    "swap-series": swap_series,
+    "add-point": lambda buf: buf.add_point(5, 6),
+}
+
+
+def outcome(cls, feed, action, on):
+    series = Reentrant(action, on)
+    buf = cls(series)
+    feed(buf)
+    series.buf = buf
+    try:
+        result = ("ok", buf.flush())
+    except Exception as e:  # the same exception, in type and text, is what counts
+        result = (type(e).__name__, str(e))
+    state = {k: ([(p.x(), p.y()) for p in v] if k == "_pending_points" else v) for k, v in vars(buf).items()
+             if k != "series"}
+    return result, series.log, getattr(buf.series, "log", None), state
+
+
+@pytest.mark.parametrize("on", ["append", "replace", "isVisible", "setVisible"])
+@pytest.mark.parametrize("action", REENTRY.values(), ids=REENTRY.keys())
+@pytest.mark.parametrize("feed", [lambda b: (b.add_point(1, 2), b.add_point(3, 4)), lambda b: b.set_data([1, 2], 0.5)],
+                         ids=["points", "frame"])
+def test_reentrant_series_sees_what_plain_python_would(feed, action, on):
+    import sys
+    from pathlib import Path
+
+    sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "benchmarks"))
+    try:
+        from baseline_plotdeck import TimeSeriesBuffer as Reference
+    finally:
+        sys.path.pop(0)
+    assert outcome(TSB, feed, action, on) == outcome(Reference, feed, action, on)
+
+
 # ---- a series deleted on the C++ side ----
 
 @pytest.mark.parametrize("feed", [lambda b: b.add_point(1, 1), lambda b: b.set_data(np.arange(3.0)),

@@ -268,6 +268,76 @@ def test_tab_widget_parts_are_never_hosts():
     assert all(w.parent() is tabs.widget(1).widget() for n, w in result.items() if n != "a")
 
 
+class Mutating(list):
+    pass
+
+
+@pytest.mark.parametrize("change, message, tabs_made", [
+    (lambda d: d.update(extra=[]), "dictionary changed size during iteration", 1),
+    (lambda d: (d.pop("A"), d.update(C=[])), "dictionary keys changed during iteration", 2),
+])
+def test_layout_config_changed_during_the_walk(change, message, tabs_made):
+    # raised as iterating layout_config.items() raises it; the tabs finished so far stay
+    config = {"A": ["a"], "B": ["b"]}
+
+    class Changing:
+        def __len__(self):
+            change(config)
+            return 1
+
+        def __iter__(self):
+            return iter(["a"])
+
+    config["A"] = Changing()
+    root = QWidget()
+    with pytest.raises(RuntimeError) as info:
+        tabs_fn(root, config)
+    assert str(info.value) == message
+    assert root.layout().itemAt(0).widget().count() == tabs_made
+
+
+class StandInHost:
+    """Offers only the calls the tab builder documents for a host found by name."""
+
+    def __init__(self):
+        self.calls = []
+
+    def setMinimumSize(self, w, h):
+        self.calls.append(("setMinimumSize", w, h))
+
+    def setSizePolicy(self, h, v):
+        self.calls.append("setSizePolicy")
+
+
+def test_found_host_is_asked_only_documented_calls():
+    root = QWidget()
+    stand_in = StandInHost()
+    found = []
+
+    class Root(QWidget):
+        def findChild(self, cls, name):
+            found.append(name)
+            return stand_in if name == "s" else super().findChild(cls, name)
+
+    root = Root()
+
+    class Grid(QGridLayout):
+        def addWidget(self, w, r, c):  # a stand-in cannot sit in a real grid
+            if w is stand_in:
+                stand_in.calls.append(("placed", r, c))
+            else:
+                super().addWidget(w, r, c)
+
+    saved = plotdeck.QGridLayout
+    plotdeck.QGridLayout = Grid
+    try:
+        result = tabs_fn(root, {"T": ["s"]})
+    finally:
+        plotdeck.QGridLayout = saved
+    assert result == {"s": stand_in} and found == ["s"]
+    assert stand_in.calls == [("setMinimumSize", 500, 350), "setSizePolicy", ("placed", 0, 0)]
+
+
 # ---- lifetimes --------------------------------------------------------------------------------
 
 

@@ -193,25 +193,76 @@ def test_pending_points_are_flushed_into_the_series():
     assert (axY.min(), axY.max()) == (-1, 3)
 
 
-# ---- NaN in the scrolling y values: left out wherever it falls ----
+# ---- non-finite values never reach an axis ----
 
-@pytest.mark.parametrize("histories, y_calls", [
-    ([[NAN, 2.0, 3.0]], [("setRange", 1, 4), ("setTickCount", 4)]),
-    ([[2.0, NAN, 3.0]], [("setRange", 1, 4), ("setTickCount", 4)]),
-    ([[2.0, 3.0, NAN]], [("setRange", 1, 4), ("setTickCount", 4)]),
-    ([[NAN], [NAN, 0.0, 30.0]], [("setRange", -3.0, 33.0), ("tickCount",), ("setTickCount", 6)]),
-    ([[NAN, NAN], [NAN]], []),
-    ([[np.float64("nan"), np.float64(2.0)], [3.0]], [("setRange", 1, 4), ("setTickCount", 4)]),
-    ([(NAN, 2.0, 3.0)], [("setRange", 1, 4), ("setTickCount", 4)]),
-    ([[Decimal("NaN"), Decimal("2.5")]], [("setRange", 1, 4), ("setTickCount", 4)]),
-], ids=["first", "middle", "last", "across-buffers", "only-nan", "numpy-scalars", "tuple-history", "decimal"])
-def test_nan_left_out_of_the_y_range(histories, y_calls):
-    bufs = [point_buffer([]) for _ in histories]
-    for buf, history in zip(bufs, histories):
-        buf.history = history
+INF = math.inf
+NON_FINITE = {
+    # sync_scrolling_chart: the recent values of each buffer
+    "scroll-nan-first": (scroll, [[NAN, 2.0, 3.0]], [("setRange", 1, 4), ("setTickCount", 4)]),
+    "scroll-nan-middle": (scroll, [[2.0, NAN, 3.0]], [("setRange", 1, 4), ("setTickCount", 4)]),
+    "scroll-inf": (scroll, [[2.0, 3.0, INF]], [("setRange", 1, 4), ("setTickCount", 4)]),
+    "scroll-minus-inf-first": (scroll, [[-INF, 2.0, 3.0]], [("setRange", 1, 4), ("setTickCount", 4)]),
+    "scroll-mixed-wide": (scroll, [[INF], [NAN, 0.0, -INF, 30.0]], [("setRange", -3.0, 33.0)] + TICK6),
+    "scroll-all-non-finite": (scroll, [[NAN, INF], [-INF]], []),
+    "scroll-numpy-scalars": (scroll, [[np.float64(INF), np.float32(2.0)], [3.0]], [("setRange", 1, 4),
+                                                                                  ("setTickCount", 4)]),
+    "scroll-decimal": (scroll, [[Decimal("Infinity"), Decimal("NaN"), Decimal("2.5")]],
+                       [("setRange", 1, 4), ("setTickCount", 4)]),
+    "scroll-tuple-history": (scroll, [(NAN, 2.0, -INF, 3.0)], [("setRange", 1, 4), ("setTickCount", 4)]),
+    "scroll-span-overflows": (scroll, [[-1e308, 1e308]], [("setRange", -1e308, 1e308)] + TICK6),
+    # sync_snapshot_chart: NumPy's min and max, or the extremes of the finite values
+    "snap-nan": (snap, [np.array([NAN, 1.0]), np.array([2.0, 4.0])], [("setRange", 0.7, 4.3)]),
+    "snap-inf": (snap, [np.array([1.0, INF, 2.0])], [("setRange", 0.9, 2.1)]),
+    "snap-minus-inf": (snap, [np.array([-INF, 1.0, 2.0])], [("setRange", 0.9, 2.1)]),
+    "snap-float32": (snap, [np.array([1.0, INF, 2.0], dtype=np.float32)], [("setRange", 0.9, 2.1)]),
+    "snap-list-frame": (snap, [[1.0, INF, 2.0]], [("setRange", 0.9, 2.1)]),
+    "snap-mixed-frames": (snap, [np.array([NAN, INF]), np.array([0.0, 10.0])], [("setRange", -1.0, 11.0)]),
+    "snap-all-non-finite": (snap, [np.array([NAN, INF, -INF])], []),
+    "snap-span-overflows": (snap, [np.array([-1e308, 1e308])], [("setRange", -1e308, 1e308)]),
+}
+
+
+@pytest.mark.filterwarnings("ignore:overflow encountered:RuntimeWarning")  # NumPy's, on the huge span
+@pytest.mark.parametrize("func, values, y_calls", NON_FINITE.values(), ids=NON_FINITE.keys())
+def test_non_finite_values_are_left_out_of_the_y_range(func, values, y_calls):
+    if func is scroll:
+        bufs = [point_buffer([]) for _ in values]
+        for buf, history in zip(bufs, values):
+            buf.history = history
+        args = (10,)
+    else:
+        bufs = [frame_buffer(frame) for frame in values]
+        args = ()
     axX, axY = RecordingAxis(), RecordingAxis()
-    scroll(bufs, axX, axY, 10)
-    assert kinds(axY.calls) == kinds(y_calls)
+    func(bufs, axX, axY, *args)
+    plain = [(c[0], *[v.item() if isinstance(v, np.generic) else v for v in c[1:]]) for c in axY.calls]
+    assert kinds(plain) == approx_calls(kinds(y_calls))
+    real = QValueAxis()
+    func(bufs, QValueAxis(), real, *args)
+    assert axis_state(real) == pytest.approx(replay(y_calls))
+
+
+@pytest.mark.parametrize("func, positions, x_call", [
+    (scroll, [INF, 30.0], ("setRange", 21.0, 30.0)),
+    (scroll, [INF], ("setRange", 1, 10)),
+    (scroll, [NAN, -INF, 5.0], ("setRange", 1, 10)),
+    (snap, [INF, 2.0], ("setRange", 2.0, 4.0)),
+    (snap, [-INF, NAN], ("setRange", 0, 0)),
+    (snap, [Decimal("-Infinity"), 1.0], ("setRange", 1.0, 3.0)),
+], ids=["scroll-inf-and-finite", "scroll-only-inf", "scroll-nan-and-minus-inf", "snap-inf-offset",
+        "snap-no-finite-offset", "snap-decimal-offset"])
+def test_non_finite_x_positions_do_not_move_the_x_range(func, positions, x_call):
+    if func is scroll:
+        bufs = [point_buffer([(x, 1.0)]) for x in positions]
+        args = (10,)
+    else:
+        bufs = [frame_buffer(np.array([1.0, 2.0])) for _ in positions]
+        for buf, offset in zip(bufs, positions):
+            buf.last_snapshot_offset = offset
+        args = ()
+    axX = RecordingAxis()
+    func(bufs, axX, RecordingAxis(), *args)
+    assert kinds(axX.calls[:1]) == kinds([x_call])
 
 
 @pytest.mark.parametrize("history, y_calls", [
