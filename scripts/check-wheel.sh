@@ -19,6 +19,16 @@ if [ -z "$wheel" ]; then
 fi
 wheel=$(realpath "$wheel")
 
+# Everything below runs in a copy of the tests outside the source tree, where only the
+# installed larkui can be imported.
+unset PYTHONPATH
+suite=$(mktemp -d "${TMPDIR:-/tmp}/larkui-wheel-suite.XXXXXX")
+trap 'rm -rf "$suite"' EXIT
+mkdir -p "$suite/fernkit"
+cp -r "$root/tests" "$root/demo" "$suite/"
+cp -r "$root/fernkit/tests" "$suite/fernkit/"
+cd "$suite"
+
 venv="$work/test-$version"
 python="$venv/bin/python"
 pip=("$python" -m pip "${pip_flags[@]}")
@@ -36,14 +46,6 @@ if QT_QPA_PLATFORM=offscreen "$python" -c "import larkui.choosers" >/dev/null 2>
 fi
 step "install fernkit" "${pip[@]}" install "$root/fernkit"
 "${pip[@]}" check >&2
-
-suite=$(mktemp -d "${TMPDIR:-/tmp}/larkui-wheel-suite.XXXXXX")
-trap 'rm -rf "$suite"' EXIT
-mkdir -p "$suite/fernkit"
-cp -r "$root/tests" "$root/demo" "$suite/"
-cp -r "$root/fernkit/tests" "$suite/fernkit/"
-cd "$suite"
-unset PYTHONPATH
 
 "$python" - "$venv" "$wheel" <<'EOF'
 import importlib.metadata as md, importlib.util, pathlib, sys

@@ -38,8 +38,11 @@ needed = ["CMakeLists.txt", "pyproject.toml", "README.md", "LICENSE", "CHANGELOG
 missing = [n for n in needed if n not in names]
 missing += [d for d in ("src/runtime/", "src/plotdeck/", "src/choosers/", "src/finders/")
             if not any(n.startswith(d) and n.endswith(".cpp") for n in names)]
-stray = [n for n in names if n.startswith((".venv", "build/", "dist/", ".ci/", "screenshots/", ".git/"))
-         or "__pycache__" in n or n.endswith((".so", ".pyd", ".o"))]
+def stray(name):
+    *folders, file = name.split("/")
+    return (any(f in ("build", "dist", ".ci", ".git", "screenshots", "__pycache__") or f.startswith(".venv")
+                or f.endswith(".egg-info") for f in folders) or file.endswith((".so", ".pyd", ".o", ".pyc")))
+stray = [n for n in names if stray(n)]
 if missing or stray:
     sys.exit(f"{path}: missing {missing}, stray {stray}")
 print(f"[sdist] {len(names)} files, none stray; holds {', '.join(needed[:5])}, src/, tests/", file=sys.stderr)
@@ -63,9 +66,12 @@ say "built:"
 echo "${sdist##*/}"
 wheel_tags "$py" "${wheels[@]}"
 
+failed=()
 if [ $check = 1 ]; then
     for i in "${!versions[@]}"; do
-        step "installed-wheel suite on ${versions[$i]}" bash "$root/scripts/check-wheel.sh" "${versions[$i]}" "${wheels[$i]}"
+        step "installed-wheel suite on ${versions[$i]}" bash "$root/scripts/check-wheel.sh" "${versions[$i]}" \
+            "${wheels[$i]}" || failed+=("${versions[$i]}")
     done
 fi
-say "done in $((SECONDS - started)) s"
+say "done in $((SECONDS - started)) s$([ ${#failed[@]} = 0 ] || echo "; the suite failed on ${failed[*]}")"
+[ ${#failed[@]} = 0 ]
