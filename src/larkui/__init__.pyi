@@ -1,0 +1,3 @@
+__version__: str
+
+def __dir__() -> list[str]: ...
