@@ -68,6 +68,8 @@ if ! QT_QPA_PLATFORM=offscreen "$python" -c "from PySide6.QtWidgets import QAppl
     exit 1
 fi
 status=0
-step "test suite" "$python" -m pytest -q -p no:cacheprovider tests fernkit/tests || status=$?
+# The test-only hook modules are compiled from the source tree (tests/native, CMakeLists.txt).
+step "test suite" env LARKUI_SOURCE_DIR="$root" "$python" -m pytest -q -p no:cacheprovider tests fernkit/tests \
+    || status=$?
 say "Python $version: $([ $status = 0 ] && echo passed || echo FAILED) in $((SECONDS - started)) s"
 exit $status
