@@ -5,6 +5,8 @@
 // runs, as the same steps written in Python would, and only exact lists get a shortcut.
 #include "plotdeck.hpp"
 
+#include "lookup.hpp"
+
 namespace {
 
 using namespace lark;
@@ -118,30 +120,6 @@ bool text_equals(PyObject* o, const char* s) {
     return PyUnicode_Check(o) && PyUnicode_CompareWithASCIIString(o, s) == 0;
 }
 
-// The object `replace` finds on `series` when looked up as `series.replace`, but only when
-// that lookup runs no Python code: the instance has no attribute of that name and the type's
-// attribute lookup is QXYSeries's own. Null otherwise.
-PyObject* plain_lookup_of_replace(PyObject* series, PyTypeObject* xy) {
-    PyTypeObject* type = Py_TYPE(series);
-    if (type->tp_getattro != xy->tp_getattro) return nullptr;
-    if (Ref own = Ref::steal_nullable(PyObject_GenericGetDict(series, nullptr))) {
-        if (!PyDict_Check(own.get())) return nullptr;
-        if (PyDict_GetItemWithError(own.get(), s_replace.get()) || PyErr_Occurred()) return nullptr;
-    } else {
-        PyErr_Clear();  // no instance dictionary, so no instance attribute
-    }
-    PyObject* mro = type->tp_mro;
-    if (!mro || !PyTuple_Check(mro)) return nullptr;
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
-        PyObject* base = PyTuple_GET_ITEM(mro, i);
-        PyObject* dict = PyType_Check(base) ? compat::type_dict(reinterpret_cast<PyTypeObject*>(base)) : nullptr;
-        if (!dict) return nullptr;
-        if (PyObject* found = PyDict_GetItemWithError(dict, s_replace.get())) return found;
-        if (PyErr_Occurred()) return nullptr;
-    }
-    return nullptr;
-}
-
 // A NumPy frame that QXYSeries.replaceNp writes exactly as replace(points) would: an exact
 // one-dimensional ndarray of integers or reals of at most 64 bits (replaceNp reads raw memory,
 // so the values are handed over as contiguous, aligned, native float64), with at least one
@@ -174,7 +152,7 @@ bool replace_from_numpy(const Env& env, PyObject* series, PyObject* frame, PyObj
     PyObject* arange = env.kept(plotdeck::kept_arange);
     if (!xy || !own_replace || !replace_np || !float64 || !require || !arange || !PyType_Check(xy)) return false;
     auto* xy_type = reinterpret_cast<PyTypeObject*>(xy);
-    if (!PyObject_TypeCheck(series, xy_type) || plain_lookup_of_replace(series, xy_type) != own_replace) return false;
+    if (plain_lookup(series, s_replace, xy_type) != own_replace) return false;
 
     const Py_ssize_t n = length(frame);
     Ref y = call(require, frame, float64, s_contiguous_aligned);

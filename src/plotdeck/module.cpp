@@ -16,28 +16,15 @@ using namespace plotdeck;
 
 Ref text(const char* s) { return Ref::steal(PyUnicode_FromString(s)); }
 
-// Keeps `owner.name` for the fast paths when the owner has it; a stand-in module without it
-// only means no fast path.
-void keep_attribute(Module& m, const Name& key, PyObject* owner) {
-    if (Ref value = Ref::steal_nullable(PyObject_GetAttr(owner, key.get())))
-        m.keep(key, value.get());
-    else
-        PyErr_Clear();
-}
-
-// The objects a snapshot flush compares against before it writes a frame through replaceNp.
+// The objects a snapshot flush compares against before it writes a frame through replaceNp,
+// and the tab widget class whose parts are never hosts.
 void keep_fast_path_objects(Module& m, PyObject* charts, PyObject* numpy) {
     m.keep(kept_QPointF, m.env().global(kept_QPointF).get());
     m.keep(kept_QTabWidget, m.env().global(kept_QTabWidget).get());
-    keep_attribute(m, kept_QXYSeries, charts);
-    if (PyObject* xy = m.env().kept(kept_QXYSeries); xy && PyType_Check(xy)) {
-        PyObject* dict = compat::type_dict(reinterpret_cast<PyTypeObject*>(xy));
-        for (const Name* key : {&kept_replace, &kept_replaceNp})
-            if (PyObject* method = dict ? PyDict_GetItemWithError(dict, key->get()) : nullptr) m.keep(*key, method);
-        PyErr_Clear();
-    }
-    for (const Name* key : {&kept_ndarray, &kept_float64, &kept_require, &kept_arange})
-        keep_attribute(m, *key, numpy);
+    m.keep_attribute(kept_QXYSeries, charts);
+    m.keep_class_entry(kept_replace, kept_QXYSeries);
+    m.keep_class_entry(kept_replaceNp, kept_QXYSeries);
+    for (const Name* key : {&kept_ndarray, &kept_float64, &kept_require, &kept_arange}) m.keep_attribute(*key, numpy);
 }
 
 // The class, made the way a class statement makes it: type(name, bases, namespace).

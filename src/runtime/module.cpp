@@ -222,6 +222,22 @@ void Module::bind(const char* name, const Ref& value) { check(PyDict_SetItemStri
 
 void Module::keep(const Name& key, PyObject* value) { check(PyDict_SetItem(kept_, key.get(), value)); }
 
+void Module::keep_attribute(const Name& key, PyObject* owner) {
+    if (Ref value = Ref::steal_nullable(PyObject_GetAttr(owner, key.get())))
+        keep(key, value.get());
+    else
+        PyErr_Clear();
+}
+
+void Module::keep_class_entry(const Name& key, const Name& cls) {
+    PyObject* type = env_.kept(cls);
+    PyObject* dict = type && PyType_Check(type) ? compat::type_dict(reinterpret_cast<PyTypeObject*>(type)) : nullptr;
+    if (PyObject* entry = dict ? PyDict_GetItemWithError(dict, key.get()) : nullptr)
+        keep(key, entry);
+    else
+        PyErr_Clear();
+}
+
 Ref Module::from_import(const char* module, std::initializer_list<const char*> names) {
     Ref module_name = Ref::steal(PyUnicode_FromString(module));
     Ref name_list = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
@@ -252,14 +268,19 @@ Ref Module::from_import(const char* module, std::initializer_list<const char*> n
     return imported;
 }
 
-Ref Module::import_as(const char* module, const char* as_name) {
+Ref Module::import_module(const char* module) {
     Ref module_name = Ref::steal(PyUnicode_FromString(module));
     Ref imported = loaded_module_with(module_name.get(), nullptr);
     if (!imported) {
         Ref top = Ref::steal(PyImport_ImportModuleLevelObject(module_name.get(), dict_, nullptr, nullptr, 0));
-        // A dotted import returns the top package; the name binds the leaf module.
+        // A dotted import returns the top package; the leaf module is the one asked for.
         imported = Ref::steal(PyImport_GetModule(module_name.get()));
     }
+    return imported;
+}
+
+Ref Module::import_as(const char* module, const char* as_name) {
+    Ref imported = import_module(module);
     bind(as_name, imported);
     return imported;
 }

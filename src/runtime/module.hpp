@@ -70,6 +70,8 @@ public:
     Ref from_import(const char* module, std::initializer_list<const char*> names);
     // `import <module> as <as_name>`; returns the bound module.
     Ref import_as(const char* module, const char* as_name);
+    // The module `module` (a dotted name gives the leaf), imported without binding a name.
+    Ref import_module(const char* module);
 
     // Makes a function of this module from its table (not bound).
     Ref function(const FunctionPlan& plan);
@@ -87,6 +89,11 @@ public:
     // Keeps `value` for the module's functions (Env::kept), out of the namespace: objects the
     // body found at import that a fast path compares against.
     void keep(const Name& key, PyObject* value);
+    // Keeps `owner.<key>`, or nothing when the owner has no such attribute: a stand-in module
+    // without it only means no fast path.
+    void keep_attribute(const Name& key, PyObject* owner);
+    // Keeps the entry `key` of the class dictionary of the kept class `cls`, when there is one.
+    void keep_class_entry(const Name& key, const Name& cls);
 
     Module(PyObject* module, PyObject* state_kept, PyObject* builtins, PyObject* function_type,
            const char* full_name, const char* file_name);

@@ -1,0 +1,14 @@
+// Attribute lookups that a fast path can make without running any Python code.
+#pragma once
+
+#include "ref.hpp"
+
+namespace lark {
+
+// What `obj.<name>` finds, when that lookup runs no Python code: the instance has no attribute
+// of that name in its dictionary and its type looks attributes up the way `genuine`, one of its
+// bases, does. The result is then the first entry of that name along the type's MRO (borrowed).
+// Null when the lookup could run Python code or finds nothing. Never raises.
+PyObject* plain_lookup(PyObject* obj, const Name& name, PyTypeObject* genuine) noexcept;
+
+}  // namespace lark

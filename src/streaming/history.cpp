@@ -1,0 +1,150 @@
+// StreamHistory: the y values of a StreamBuffer, oldest first, as a live read-only sequence.
+// Slicing gives a list of floats, which is what sync_scrolling_chart takes of a history.
+#include "streaming.hpp"
+
+namespace {
+
+using namespace lark;
+using namespace streaming;
+
+struct HistoryObject {
+    PyObject_HEAD
+    PyObject* buffer;  // a StreamBuffer
+};
+
+const StreamBufferObject* buffer_of(PyObject* self) noexcept {
+    return reinterpret_cast<const StreamBufferObject*>(reinterpret_cast<HistoryObject*>(self)->buffer);
+}
+
+// How many values the history offers now.
+Py_ssize_t history_length(PyObject* self) noexcept {
+    const StreamBufferObject* b = buffer_of(self);
+    return b->ring.size() < b->max_history ? b->ring.size() : b->max_history;
+}
+
+double value_at(const StreamBufferObject* b, Py_ssize_t n, Py_ssize_t i) noexcept {
+    return b->ring.y(b->ring.index(n, i));
+}
+
+PyObject* history_item(PyObject* self, Py_ssize_t i) noexcept {
+    const Py_ssize_t n = history_length(self);
+    if (i < 0 || i >= n) {
+        PyErr_SetString(PyExc_IndexError, "StreamHistory index out of range");
+        return nullptr;
+    }
+    return PyFloat_FromDouble(value_at(buffer_of(self), n, i));
+}
+
+PyObject* history_list(PyObject* self, Py_ssize_t start, Py_ssize_t step, Py_ssize_t count) noexcept {
+    const StreamBufferObject* b = buffer_of(self);
+    const Py_ssize_t n = history_length(self);
+    PyObject* list = PyList_New(count);
+    if (!list) return nullptr;
+    for (Py_ssize_t j = 0; j < count; ++j) {
+        PyObject* v = PyFloat_FromDouble(value_at(b, n, start + j * step));
+        if (!v) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, j, v);
+    }
+    return list;
+}
+
+PyObject* history_subscript(PyObject* self, PyObject* key) noexcept {
+    if (PySlice_Check(key)) {
+        Py_ssize_t start, stop, step;
+        if (PySlice_Unpack(key, &start, &stop, &step) < 0) return nullptr;
+        const Py_ssize_t count = PySlice_AdjustIndices(history_length(self), &start, &stop, step);
+        return history_list(self, start, step, count);
+    }
+    if (!PyIndex_Check(key)) {
+        PyErr_Format(PyExc_TypeError, "StreamHistory indices must be integers or slices, not %.200s",
+                     Py_TYPE(key)->tp_name);
+        return nullptr;
+    }
+    Py_ssize_t i = PyNumber_AsSsize_t(key, PyExc_IndexError);
+    if (i == -1 && PyErr_Occurred()) return nullptr;
+    if (i < 0) i += history_length(self);
+    return history_item(self, i);
+}
+
+PyObject* history_as_list(PyObject* self) noexcept { return history_list(self, 0, 1, history_length(self)); }
+
+PyObject* history_repr(PyObject* self) noexcept {
+    Ref values = Ref::steal_nullable(history_as_list(self));
+    return values ? PyUnicode_FromFormat("StreamHistory(%R)", values.get()) : nullptr;
+}
+
+// Equal to a list, tuple or history holding the same values in the same order.
+PyObject* history_richcompare(PyObject* self, PyObject* other, int op) noexcept {
+    const bool comparable = PyList_Check(other) || PyTuple_Check(other) || Py_TYPE(other) == Py_TYPE(self);
+    if (!comparable || (op != Py_EQ && op != Py_NE)) Py_RETURN_NOTIMPLEMENTED;
+    Ref mine = Ref::steal_nullable(history_as_list(self));
+    Ref theirs = Ref::steal_nullable(PySequence_List(other));
+    if (!mine || !theirs) return nullptr;
+    return PyObject_RichCompare(mine.get(), theirs.get(), op);
+}
+
+int history_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(reinterpret_cast<HistoryObject*>(self)->buffer);
+    return 0;
+}
+
+int history_clear(PyObject* self) {
+    // The buffer is needed by every other slot, so it goes only with the history itself.
+    (void)self;
+    return 0;
+}
+
+void history_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    Py_CLEAR(reinterpret_cast<HistoryObject*>(self)->buffer);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyType_Slot history_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(history_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(history_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(history_clear)},
+    {Py_tp_repr, reinterpret_cast<void*>(history_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(history_richcompare)},
+    {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
+    {Py_tp_iter, reinterpret_cast<void*>(PySeqIter_New)},
+    {Py_sq_length, reinterpret_cast<void*>(history_length)},
+    {Py_sq_item, reinterpret_cast<void*>(history_item)},
+    {Py_mp_length, reinterpret_cast<void*>(history_length)},
+    {Py_mp_subscript, reinterpret_cast<void*>(history_subscript)},
+    {Py_tp_doc, const_cast<char*>("The y values of a StreamBuffer's newest samples, oldest first: a live, read-only "
+                                  "sequence of floats. Slicing it gives a list.")},
+    {0, nullptr},
+};
+
+PyType_Spec history_spec = {
+    "larkui.streaming.StreamHistory",
+    sizeof(HistoryObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_SEQUENCE,
+    history_slots,
+};
+
+}  // namespace
+
+namespace streaming {
+
+Ref make_stream_history_class(Module&) { return Ref::steal(PyType_FromSpec(&history_spec)); }
+
+Ref new_history(const Env& env, PyObject* buffer) {
+    PyObject* type = env.kept(kept_StreamHistory);
+    if (!type) raise_format(PyExc_RuntimeError, "the StreamHistory class is missing");
+    auto* h = PyObject_GC_New(HistoryObject, reinterpret_cast<PyTypeObject*>(type));
+    if (!h) throw_error();
+    h->buffer = Py_NewRef(buffer);
+    PyObject_GC_Track(h);
+    return Ref::steal(reinterpret_cast<PyObject*>(h));
+}
+
+}  // namespace streaming

@@ -1,0 +1,114 @@
+// The sample store of a StreamBuffer and the two ways a flush lays its window out.
+#include "streaming.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+namespace streaming {
+
+Ring& Ring::operator=(Ring&& o) noexcept {
+    if (this != &o) {
+        release();
+        x_ = std::exchange(o.x_, nullptr);
+        y_ = std::exchange(o.y_, nullptr);
+        capacity_ = std::exchange(o.capacity_, 0);
+        head_ = std::exchange(o.head_, 0);
+        size_ = std::exchange(o.size_, 0);
+    }
+    return *this;
+}
+
+bool Ring::allocate(Py_ssize_t capacity) noexcept {
+    release();
+    x_ = static_cast<double*>(PyMem_Malloc(sizeof(double) * static_cast<std::size_t>(capacity)));
+    y_ = static_cast<double*>(PyMem_Malloc(sizeof(double) * static_cast<std::size_t>(capacity)));
+    if (!x_ || !y_) {
+        release();
+        return false;
+    }
+    capacity_ = capacity;
+    return true;
+}
+
+void Ring::release() noexcept {
+    PyMem_Free(x_);
+    PyMem_Free(y_);
+    x_ = y_ = nullptr;
+    capacity_ = head_ = size_ = 0;
+}
+
+void Ring::push_block(const double* x, const double* y, Py_ssize_t n) noexcept {
+    if (n >= capacity_) {  // only the newest capacity samples stay
+        x += n - capacity_;
+        y += n - capacity_;
+        n = capacity_;
+    }
+    const Py_ssize_t first = n < capacity_ - head_ ? n : capacity_ - head_;
+    std::memcpy(x_ + head_, x, sizeof(double) * static_cast<std::size_t>(first));
+    std::memcpy(y_ + head_, y, sizeof(double) * static_cast<std::size_t>(first));
+    std::memcpy(x_, x + first, sizeof(double) * static_cast<std::size_t>(n - first));
+    std::memcpy(y_, y + first, sizeof(double) * static_cast<std::size_t>(n - first));
+    head_ = (head_ + n) % capacity_;
+    size_ = size_ + n < capacity_ ? size_ + n : capacity_;
+}
+
+namespace {
+
+bool drawable(double x, double y) noexcept { return std::isfinite(x) && std::isfinite(y); }
+
+void put(double x, double y, double* out_x, double* out_y, Py_ssize_t& m) noexcept {
+    if (drawable(x, y)) {
+        out_x[m] = x;
+        out_y[m] = y;
+    } else {
+        out_x[m] = std::isfinite(x) ? x : NAN;
+        out_y[m] = NAN;
+    }
+    ++m;
+}
+
+}  // namespace
+
+Py_ssize_t copy_window(const Ring& ring, Py_ssize_t n, double* out_x, double* out_y) noexcept {
+    Py_ssize_t m = 0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const Py_ssize_t k = ring.index(n, i);
+        put(ring.x(k), ring.y(k), out_x, out_y, m);
+    }
+    return m;
+}
+
+Py_ssize_t decimate(const Ring& ring, Py_ssize_t n, Py_ssize_t buckets, double* out_x, double* out_y) noexcept {
+    Py_ssize_t m = 0;
+    for (Py_ssize_t b = 0; b < buckets; ++b) {
+        const Py_ssize_t begin = static_cast<Py_ssize_t>(static_cast<long long>(n) * b / buckets);
+        const Py_ssize_t end = static_cast<Py_ssize_t>(static_cast<long long>(n) * (b + 1) / buckets);
+        Py_ssize_t lo = -1, hi = -1, gap = -1;
+        double lo_y = 0.0, hi_y = 0.0;
+        for (Py_ssize_t i = begin; i < end; ++i) {
+            const Py_ssize_t k = ring.index(n, i);
+            const double y = ring.y(k);
+            if (!drawable(ring.x(k), y)) {
+                if (gap < 0) gap = i;
+                continue;
+            }
+            if (lo < 0 || y < lo_y) lo = i, lo_y = y;
+            if (hi < 0 || y > hi_y) hi = i, hi_y = y;
+        }
+        // The bucket's points in sample order; a bucket of one value gives one point.
+        Py_ssize_t picked[3];
+        int count = 0;
+        for (Py_ssize_t i : {lo, hi, gap})
+            if (i >= 0 && std::find(picked, picked + count, i) == picked + count) picked[count++] = i;
+        std::sort(picked, picked + count);
+        for (int j = 0; j < count; ++j) {
+            const Py_ssize_t k = ring.index(n, picked[j]);
+            put(ring.x(k), ring.y(k), out_x, out_y, m);
+        }
+    }
+    return m;
+}
+
+}  // namespace streaming
