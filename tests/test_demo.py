@@ -3,30 +3,35 @@ import json
 import os
 import subprocess
 import sys
+from importlib import resources
 from pathlib import Path
 
 import numpy as np
 import pytest
 
-ROOT = Path(__file__).resolve().parent.parent
-APP = ROOT / "demo" / "app.py"
 TICKS = 200  # 8 simulated seconds: past the point where the demo starts trimming its streaming series
 
 
 @pytest.fixture(scope="module")
 def demo(tmp_path_factory):
+    """One offscreen run of the demo package that the tests import, as `python -m larkui.demo` runs it."""
     import larkui
 
     out = tmp_path_factory.mktemp("demo")
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     env["PYTHONPATH"] = os.pathsep.join(p for p in (str(Path(larkui.__file__).parent.parent),
                                                     env.get("PYTHONPATH")) if p)
-    proc = subprocess.run([sys.executable, str(APP), "--offscreen", "--ticks", str(TICKS), "--screenshots", str(out),
-                           "--readme-screenshot", str(out / "readme.png")],
+    proc = subprocess.run([sys.executable, "-m", "larkui.demo", "--offscreen", "--ticks", str(TICKS),
+                           "--screenshots", str(out), "--readme-screenshot", str(out / "readme.png")],
                           cwd=out, env=env, capture_output=True, text=True, timeout=300)
     assert proc.returncode == 0, proc.stdout + proc.stderr
     summary = json.loads((out / "summary.json").read_text(encoding="utf-8"))
     return proc, out, summary
+
+
+def test_window_description_is_package_data():
+    ui = resources.files("larkui.demo").joinpath("window.ui")
+    assert ui.is_file() and b'name="chartArea"' in ui.read_bytes()
 
 
 def pixels(path):

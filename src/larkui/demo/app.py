@@ -1,13 +1,12 @@
-#!/usr/bin/env python3
 """larkui demo: a measurement-display window built the way an application builds one.
 
 The window comes from a Qt Designer file (window.ui) loaded at run time. A "Streaming" tab shows
 four scrolling charts fed by simulated 1 kHz sensors, a "Spectrum" tab shows snapshot charts of a
 chirp's spectrum, and a files panel picks a folder and collects the data files in it.
 
-    python demo/app.py                 # a window, when there is a display
-    python demo/app.py --offscreen     # fixed number of ticks offscreen, screenshots, measurements
-    python demo/app.py --offscreen --minutes 11   # long run: per-tick time minute by minute
+    python -m larkui.demo                 # a window, when there is a display (also: larkui-demo)
+    python -m larkui.demo --offscreen     # fixed number of ticks offscreen, screenshots, measurements
+    python -m larkui.demo --offscreen --minutes 11   # long run: per-tick time minute by minute
 
 Without a display (no DISPLAY or WAYLAND_DISPLAY on Linux) the offscreen run is the default.
 """
@@ -22,16 +21,13 @@ import sys
 import tempfile
 import time
 from functools import partial
+from importlib import resources
 from pathlib import Path
 from typing import Any
 
-HERE = Path(__file__).resolve().parent
-if str(HERE) not in sys.path:
-    sys.path.insert(0, str(HERE))
+import numpy as np
 
-import numpy as np  # noqa: E402
-
-from sensors import SAMPLE_RATE, ChirpSource, Sensor, block_means, magnitude_spectrum  # noqa: E402
+from larkui.demo.sensors import SAMPLE_RATE, ChirpSource, Sensor, block_means, magnitude_spectrum
 
 TICK_MS = 40                                     # the GUI timer's period (25 refreshes a second)
 SAMPLES_PER_TICK = SAMPLE_RATE * TICK_MS // 1000  # 40 new samples per channel per tick
@@ -59,7 +55,7 @@ TAB_SLUGS = {"Streaming": "streaming", "Spectrum": "spectrum"}
 
 
 def parse_args(argv: list[str] | None) -> argparse.Namespace:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = argparse.ArgumentParser(prog="python -m larkui.demo", description=__doc__.split("\n\n")[0])
     parser.add_argument("--offscreen", action="store_true",
                         help="run offscreen even with a display: fixed number of ticks, screenshots, measurements")
     parser.add_argument("--ticks", type=int, default=150,
@@ -217,7 +213,7 @@ class SnapshotChart:
 
 class DemoWindow:
     def __init__(self, seed: int) -> None:
-        from PySide6.QtCore import QFile, QIODevice
+        from PySide6.QtCore import QBuffer, QByteArray, QIODevice
         from PySide6.QtUiTools import QUiLoader
         from PySide6.QtWidgets import (QCheckBox, QLabel, QLineEdit, QListWidget, QMainWindow, QPushButton,
                                        QStatusBar, QTabWidget, QWidget)
@@ -225,11 +221,12 @@ class DemoWindow:
         from larkui.finders import find_child_safe
         from larkui.plotdeck import wrap_dynamic_charts_into_tabs
 
-        ui_file = QFile(str(HERE / "window.ui"))
-        if not ui_file.open(QIODevice.OpenModeFlag.ReadOnly):
-            raise RuntimeError(f"cannot open {ui_file.fileName()}: {ui_file.errorString()}")
-        window = QUiLoader().load(ui_file, None)
-        ui_file.close()
+        # The .ui file is package data: read it through importlib, wherever the package lives.
+        ui_data = QBuffer()
+        ui_data.setData(QByteArray(resources.files("larkui.demo").joinpath("window.ui").read_bytes()))
+        ui_data.open(QIODevice.OpenModeFlag.ReadOnly)
+        window = QUiLoader().load(ui_data, None)
+        ui_data.close()
         if not isinstance(window, QMainWindow):
             raise RuntimeError("QUiLoader could not build window.ui")
         self.window = window
