@@ -94,7 +94,9 @@ def minutes_to_ticks(minutes: float) -> int:
 
 
 def parse_args(argv: list[str] | None) -> argparse.Namespace:
-    parser = argparse.ArgumentParser(prog="python -m larkui.demo", description=__doc__.split("\n\n")[0])
+    # Started by `python -m`, argparse would call the program __main__.py.
+    prog = "larkui-demo" if Path(sys.argv[0]).stem == "larkui-demo" else "python -m larkui.demo"
+    parser = argparse.ArgumentParser(prog=prog, description=__doc__.split("\n\n")[0])
     parser.add_argument("--offscreen", action="store_true",
                         help="run offscreen even with a display: fixed number of ticks, screenshots, measurements")
     parser.add_argument("--ticks", type=whole_number(1), default=150,
@@ -364,7 +366,7 @@ class DemoWindow:
                 Channel("Line", "#2ca02c", Sensor(rng, base=101.0, drift=4.0, amplitude=22.0, period_s=3.5,
                                                   noise=1.2, dropouts_per_min=20), mark_dropouts=True),
             ]),
-            StreamingChart(window, "w_vibration", "Vibration (Z hidden from the legend)", "m/s²", [
+            StreamingChart(window, "w_vibration", "Vibration (a legend click hides a series)", "m/s²", [
                 Channel("X", "#9467bd", Sensor(rng, base=0.0, drift=0.2, amplitude=1.2, period_s=0.9, noise=0.25)),
                 Channel("Y", "#ff7f0e", Sensor(rng, base=0.0, drift=0.2, amplitude=0.8, period_s=1.3, noise=0.25)),
                 Channel("Z", "#17becf", Sensor(rng, base=9.81, drift=0.2, amplitude=0.5, period_s=0.7, noise=0.25)),
