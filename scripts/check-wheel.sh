@@ -25,7 +25,7 @@ unset PYTHONPATH
 suite=$(mktemp -d "${TMPDIR:-/tmp}/larkui-wheel-suite.XXXXXX")
 trap 'rm -rf "$suite"' EXIT
 mkdir -p "$suite/fernkit"
-cp -r "$root/tests" "$root/demo" "$suite/"
+cp -r "$root/tests" "$suite/"
 cp -r "$root/fernkit/tests" "$suite/fernkit/"
 cd "$suite"
 

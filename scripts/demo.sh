@@ -4,4 +4,4 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 python=$(bash "$root/scripts/setup.sh" 3.12)
 cd "$root"
-exec "$python" demo/app.py "$@"
+exec "$python" -m larkui.demo "$@"

@@ -10,3 +10,4 @@ ninja -C "$build" >"$build/ninja.log" || { cat "$build/ninja.log" >&2; exit 1; }
 mkdir -p "$build/pkg/larkui"
 cp "$root"/src/larkui/*.py "$root"/src/larkui/*.pyi "$root"/src/larkui/py.typed "$build/pkg/larkui/"
 cp "$build"/*.so "$build/pkg/larkui/"
+rm -rf "$build/pkg/larkui/demo" && cp -r "$root/src/larkui/demo" "$build/pkg/larkui/demo"

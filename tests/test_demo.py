@@ -1,32 +1,140 @@
 """The demo runs offscreen for a few simulated seconds; its screenshots must show what a person looks for."""
 import json
+import math
 import os
 import subprocess
 import sys
+import time
+from importlib import resources
 from pathlib import Path
 
 import numpy as np
 import pytest
 
-ROOT = Path(__file__).resolve().parent.parent
-APP = ROOT / "demo" / "app.py"
 TICKS = 200  # 8 simulated seconds: past the point where the demo starts trimming its streaming series
 
 
 @pytest.fixture(scope="module")
 def demo(tmp_path_factory):
+    """One offscreen run of the demo package that the tests import, as `python -m larkui.demo` runs it."""
     import larkui
 
     out = tmp_path_factory.mktemp("demo")
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     env["PYTHONPATH"] = os.pathsep.join(p for p in (str(Path(larkui.__file__).parent.parent),
                                                     env.get("PYTHONPATH")) if p)
-    proc = subprocess.run([sys.executable, str(APP), "--offscreen", "--ticks", str(TICKS), "--screenshots", str(out),
-                           "--readme-screenshot", str(out / "readme.png")],
+    proc = subprocess.run([sys.executable, "-m", "larkui.demo", "--offscreen", "--ticks", str(TICKS),
+                           "--screenshots", str(out), "--readme-screenshot", str(out / "readme.png")],
                           cwd=out, env=env, capture_output=True, text=True, timeout=300)
     assert proc.returncode == 0, proc.stdout + proc.stderr
     summary = json.loads((out / "summary.json").read_text(encoding="utf-8"))
     return proc, out, summary
+
+
+@pytest.fixture(scope="module")
+def window():
+    """A demo window in this process, for the files panel and the interactive run."""
+    from larkui.demo.app import DemoWindow
+
+    demo = DemoWindow(7)
+    yield demo
+    demo.window.close()
+    demo.window.deleteLater()
+
+
+def test_window_description_is_package_data():
+    ui = resources.files("larkui.demo").joinpath("window.ui")
+    assert ui.is_file() and b'name="chartArea"' in ui.read_bytes()
+
+
+@pytest.mark.parametrize("argv, option", [
+    (["--ticks", "0"], "--ticks"),
+    (["--ticks", "-3"], "--ticks"),
+    (["--ticks", "1.5"], "--ticks"),
+    (["--minutes", "0"], "--minutes"),
+    (["--minutes", "-1"], "--minutes"),
+    (["--minutes", "0.0001"], "--minutes"),  # less than one 40 ms tick
+    (["--minutes", "nan"], "--minutes"),
+    (["--report-every", "0"], "--report-every"),
+    (["--exit-after", "0"], "--exit-after"),
+    (["--exit-after", "-5"], "--exit-after"),
+    (["--exit-after", "inf"], "--exit-after"),
+])
+def test_bad_option_values_are_refused(argv, option, capsys):
+    from larkui.demo.app import main
+
+    with pytest.raises(SystemExit) as exc:
+        main(argv)
+    assert exc.value.code == 2
+    err = capsys.readouterr().err
+    assert f"error: argument {option}: " in err, err
+
+
+def test_exit_after_closes_the_window_and_ends_the_run(window, qapp, capsys):
+    from larkui.demo.app import TICK_MS, run_interactive
+
+    seconds = 0.6
+    t0 = time.perf_counter()
+    status = run_interactive(qapp, window, exit_after=seconds)
+    elapsed = time.perf_counter() - t0
+    assert status == 0 and not window.window.isVisible()
+    assert seconds - 0.02 <= elapsed < seconds + 5
+    line = capsys.readouterr().out.strip().splitlines()[-1]
+    assert line.startswith("window closed after") and "ticks" in line, line
+    ticks = int(line.split(": ")[1].split()[0])
+    assert 3 <= ticks <= seconds * 1000 / TICK_MS + 1, line
+
+
+class FolderDialog:
+    """Stands in for QFileDialog: records where the dialog would open and picks `answer`."""
+
+    def __init__(self, answer):
+        self.answer, self.started_in = answer, []
+
+    def getExistingDirectory(self, parent, title, start_dir):
+        self.started_in.append(start_dir)
+        return str(self.answer)
+
+
+@pytest.mark.parametrize("typed, starts_in", [
+    ("{data}", "{data}"),             # a folder typed into the line edit
+    ("  {data}  ", "{data}"),         # blanks around it do not matter
+    ("{data}/missing", "{remembered}"),  # not a folder: the folder chosen last time
+    ("{data}/run.csv", "{remembered}"),  # a file, not a folder
+    ("", "{remembered}"),
+])
+def test_browse_starts_in_the_typed_folder(window, tmp_path, monkeypatch, typed, starts_in):
+    import larkui.choosers as choosers
+    from larkui.demo.app import LAST_DIR_ATTR
+
+    data, remembered = tmp_path / "data", tmp_path / "remembered"
+    (data / "picked").mkdir(parents=True)
+    remembered.mkdir()
+    (data / "run.csv").write_text("1\n")
+    dialog = FolderDialog(data / "picked")
+    monkeypatch.setattr(choosers, "QFileDialog", dialog)
+    setattr(window.window, LAST_DIR_ATTR, remembered)
+    window.path_edit.setText(typed.format(data=data))
+
+    window.browse()
+    assert dialog.started_in == [starts_in.format(data=data, remembered=remembered)]
+    assert getattr(window.window, LAST_DIR_ATTR) == data / "picked"
+    assert window.path_edit.text() == str(data / "picked")
+
+
+@pytest.mark.parametrize("files, typed, listed", [
+    ([], "{folder}", "No matching files in {folder}"),
+    (["notes.txt", "run.dat"], "{folder}", "No matching files in {folder}"),
+    (["notes.txt"], "{folder}/notes.txt", "notes.txt does not match the extensions"),
+])
+def test_nothing_to_collect_is_said_in_the_files_panel(window, tmp_path, files, typed, listed):
+    for name in files:
+        (tmp_path / name).write_text("x\n")
+    window.path_edit.setText(typed.format(folder=tmp_path))
+    window.collect()
+    assert [window.file_list.item(i).text() for i in range(window.file_list.count())] == [
+        listed.format(folder=tmp_path)]
+    assert window.output_label.text() == "Output folder: –"
 
 
 def pixels(path):
@@ -139,9 +247,83 @@ def assert_y_range_fits(host, chart, visible, slack):
 def test_files_panel_lists_the_collected_files(demo):
     _, _, summary = demo
     files = summary["files"]
+    # Browse opened in the folder typed into the line edit, and the data folder in it was picked.
+    assert files["dialog_started_in"] == files["typed"]
+    assert Path(files["path"]).parent == Path(files["typed"])
     # Sorted by the date code in their names, files without one last; .txt is not collected.
     assert files["listed"] == ["pump_20250227.csv", "pump_20250228_171000.csv", "pump_20250301_081500.csv",
                                "pump_20250301_120000.bin", "calibration.csv"]
     assert files["output"].startswith("Output folder: ") and files["output"].endswith("results")
     # The folder chosen in the dialog is remembered on the window.
     assert files["last_dir"] == "Last folder: " + files["path"]
+    assert files["empty_folder_listed"] == [f"No matching files in {files['typed']}{os.sep}empty"]
+
+
+# ---- axis labels
+
+
+def tick_values(axis):
+    """The values Qt puts labels at, from the axis's range and tick settings."""
+    lo, hi = axis["range"]
+    if axis["tick_type"] == "fixed":
+        n = axis["tick_count"] - 1
+        return [lo + k * (hi - lo) / n for k in range(n + 1)]
+    step, anchor = axis["tick_interval"], axis["tick_anchor"]
+    first = anchor + math.ceil((lo - anchor) / step - 1e-9) * step
+    return [first + k * step for k in range(int((hi - first) / step + 1e-9) + 1)]
+
+
+def is_round_step(step):
+    """1, 2 or 5 times a power of ten."""
+    exponent = math.floor(math.log10(step))
+    return any(math.isclose(step, m * 10.0 ** exponent, rel_tol=1e-9) for m in (1, 2, 5, 10))
+
+
+def label_metrics(axis, values):
+    """The labels' widest width and line height in pixels, measured with the axis's own font."""
+    from PySide6.QtGui import QFont, QFontMetricsF
+
+    font = QFont()
+    assert font.fromString(axis["labels_font"])
+    metrics = QFontMetricsF(font)
+    fmt = axis["label_format"]
+    texts = [fmt % (round(v) if fmt.endswith("d") else v) for v in values]
+    return max(metrics.horizontalAdvance(t) for t in texts), metrics.height(), texts
+
+
+def every_chart(summary):
+    yield from summary["charts"].items()
+    for host, chart in summary["charts_before_hiding"].items():
+        yield f"{host} (before hiding)", chart
+
+
+def test_axis_labels_are_round_and_readable(demo):
+    """Every axis has at least three labels on multiples of 1, 2 or 5 times a power of ten, spaced so
+    that none overlaps the next (Qt draws labels that do not fit as an ellipsis)."""
+    _, _, summary = demo
+    for host, chart in every_chart(summary):
+        _, _, width, height = chart["plot_area"]
+        for name, axis in chart["axes"].items():
+            values = tick_values(axis)
+            where = (host, name, values)
+            assert len(values) >= 3, where
+            step = values[1] - values[0]
+            assert is_round_step(step), where
+            assert all(math.isclose(v / step, round(v / step), abs_tol=1e-6) for v in values), where
+            widest, line, texts = label_metrics(axis, values)
+            assert len(set(texts)) == len(texts), (where, texts)
+            lo, hi = axis["range"]
+            spacing = step / (hi - lo) * (width if name == "x" else height)
+            needed = widest + line if name == "x" else 1.2 * line
+            assert spacing >= needed, (where, spacing, needed)
+
+
+def test_small_spans_keep_one_tick_per_whole_number_when_it_fits(demo):
+    _, _, summary = demo
+    temperature = summary["charts"]["w_temperature"]["axes"]["y"]
+    assert temperature["tick_type"] == "fixed" and tick_values(temperature)[1] - tick_values(temperature)[0] == 1
+    # With Z shown the vibration range spans more whole numbers than fit: the labels are thinned.
+    vibration = summary["charts_before_hiding"]["w_vibration"]["axes"]["y"]
+    lo, hi = vibration["range"]
+    assert hi - lo >= 12 and vibration["tick_count"] == hi - lo + 1  # the sync's count, one per whole number
+    assert len(tick_values(vibration)) < vibration["tick_count"]

@@ -1,13 +1,13 @@
-#!/usr/bin/env python3
 """larkui demo: a measurement-display window built the way an application builds one.
 
 The window comes from a Qt Designer file (window.ui) loaded at run time. A "Streaming" tab shows
 four scrolling charts fed by simulated 1 kHz sensors, a "Spectrum" tab shows snapshot charts of a
 chirp's spectrum, and a files panel picks a folder and collects the data files in it.
 
-    python demo/app.py                 # a window, when there is a display
-    python demo/app.py --offscreen     # fixed number of ticks offscreen, screenshots, measurements
-    python demo/app.py --offscreen --minutes 11   # long run: per-tick time minute by minute
+    python -m larkui.demo                 # a window, when there is a display (also: larkui-demo)
+    python -m larkui.demo --exit-after 5  # a window that closes itself after 5 s
+    python -m larkui.demo --offscreen     # fixed number of ticks offscreen, screenshots, measurements
+    python -m larkui.demo --offscreen --minutes 11   # long run: per-tick time minute by minute
 
 Without a display (no DISPLAY or WAYLAND_DISPLAY on Linux) the offscreen run is the default.
 """
@@ -22,16 +22,13 @@ import sys
 import tempfile
 import time
 from functools import partial
+from importlib import resources
 from pathlib import Path
 from typing import Any
 
-HERE = Path(__file__).resolve().parent
-if str(HERE) not in sys.path:
-    sys.path.insert(0, str(HERE))
+import numpy as np
 
-import numpy as np  # noqa: E402
-
-from sensors import SAMPLE_RATE, ChirpSource, Sensor, block_means, magnitude_spectrum  # noqa: E402
+from larkui.demo.sensors import SAMPLE_RATE, ChirpSource, Sensor, block_means, magnitude_spectrum
 
 TICK_MS = 40                                     # the GUI timer's period (25 refreshes a second)
 SAMPLES_PER_TICK = SAMPLE_RATE * TICK_MS // 1000  # 40 new samples per channel per tick
@@ -53,25 +50,68 @@ POINTS_PER_WINDOW = WINDOW_SAMPLES // DECIMATION
 SERIES_CAP = POINTS_PER_WINDOW * 3 // 2
 assert SAMPLES_PER_TICK % DECIMATION == 0
 
+LAST_DIR_ATTR = "_last_dir"                      # where the window remembers the folder chosen last
 STREAMING_HOSTS = ["w_temperature", "w_pressure", "w_vibration", "w_flow"]
 SPECTRUM_HOSTS = ["w_chirp_frame", "w_spectrum", "w_chirp_zoom", "w_hum"]
 TAB_SLUGS = {"Streaming": "streaming", "Spectrum": "spectrum"}
 
 
+def whole_number(least: int):
+    """An argparse type: an int of at least `least`, refused with argparse's own error otherwise."""
+    def convert(text: str) -> int:
+        try:
+            value = int(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"expected a whole number, got {text!r}") from None
+        if value < least:
+            raise argparse.ArgumentTypeError(f"must be at least {least}, got {value}")
+        return value
+    return convert
+
+
+def positive_number(text: str) -> float:
+    """An argparse type: a finite number above 0."""
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a number, got {text!r}") from None
+    if not (math.isfinite(value) and value > 0):
+        raise argparse.ArgumentTypeError(f"must be a finite number above 0, got {text}")
+    return value
+
+
+def run_minutes(text: str) -> float:
+    """An argparse type: a number of simulated minutes that holds at least one timer tick."""
+    value = positive_number(text)
+    if minutes_to_ticks(value) < 1:
+        raise argparse.ArgumentTypeError(f"must hold at least one {TICK_MS} ms tick "
+                                         f"({TICK_MS / 60_000:.6f} minutes), got {text}")
+    return value
+
+
+def minutes_to_ticks(minutes: float) -> int:
+    return int(minutes * 60_000 / TICK_MS)
+
+
 def parse_args(argv: list[str] | None) -> argparse.Namespace:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    # Started by `python -m`, argparse would call the program __main__.py.
+    prog = "larkui-demo" if Path(sys.argv[0]).stem == "larkui-demo" else "python -m larkui.demo"
+    parser = argparse.ArgumentParser(prog=prog, description=__doc__.split("\n\n")[0])
     parser.add_argument("--offscreen", action="store_true",
                         help="run offscreen even with a display: fixed number of ticks, screenshots, measurements")
-    parser.add_argument("--ticks", type=int, default=150,
+    parser.add_argument("--ticks", type=whole_number(1), default=150,
                         help="timer ticks to run offscreen (default 150, six simulated seconds)")
-    parser.add_argument("--minutes", type=float, default=None,
+    parser.add_argument("--minutes", type=run_minutes, default=None,
                         help="offscreen long run of this many simulated minutes, reporting the per-tick time "
                              "minute by minute (overrides --ticks)")
+    parser.add_argument("--exit-after", type=positive_number, default=None, metavar="SECONDS",
+                        help="in a window: close it after this many seconds and exit with status 0 "
+                             "(the offscreen run ends by itself)")
     parser.add_argument("--screenshots", type=Path, default=Path("screenshots"),
                         help="folder for the offscreen PNG screenshots and summary.json (default screenshots/)")
     parser.add_argument("--readme-screenshot", type=Path, default=None,
                         help="also save the Streaming tab's window screenshot at this path (for docs/demo.png)")
-    parser.add_argument("--report-every", type=int, default=25,
+    parser.add_argument("--report-every", type=whole_number(1), default=25,
                         help="offscreen: print the per-tick measurements averaged over this many ticks")
     parser.add_argument("--seed", type=int, default=7, help="seed of the simulated instruments")
     return parser.parse_args(argv)
@@ -87,6 +127,49 @@ def wants_offscreen(args: argparse.Namespace) -> bool:
 # ---------------------------------------------------------------- charts
 
 
+ROUND_STEPS = (1, 2, 5)  # times 1, 10, 100, ...
+Y_LABEL_GAP = 1.5         # least y label spacing, in label heights
+X_LABEL_GAP = 2.0         # least x label spacing, in label widths
+
+
+def round_step(span: float, most: int) -> int:
+    """The least of 1, 2, 5, 10, 20, 50, ... that cuts `span` into at most `most` intervals."""
+    scale = 1
+    while True:
+        for m in ROUND_STEPS:
+            if span <= most * m * scale:
+                return m * scale
+        scale *= 10
+
+
+def tidy_ticks(axis, length_px: float, least_gap_px: float) -> None:
+    """Puts an axis's labels on round values, at least `least_gap_px` apart.
+
+    The scrolling sync spreads its ticks evenly over the range, which lands them on round values only
+    when the ends and the step are whole (its small-span rule, a fixed range with a fitting count):
+    those are kept. Otherwise, or when they would crowd (the small-span rule puts one tick on every
+    whole number, however many there are), the axis takes ticks at multiples of a round step. The
+    sync never touches the tick type, so this is decided again after every sync.
+    """
+    from PySide6.QtCharts import QValueAxis
+
+    fixed, dynamic = QValueAxis.TickType.TicksFixed, QValueAxis.TickType.TicksDynamic
+    lo, hi = axis.min(), axis.max()
+    most = max(1, int(length_px // least_gap_px))
+    intervals = axis.tickCount() - 1
+    step = (hi - lo) / intervals if intervals > 0 else 0.0
+    if 0 < intervals <= most and step >= 1 and float(step).is_integer() and float(lo).is_integer():
+        if axis.tickType() != fixed:
+            axis.setTickType(fixed)
+        return
+    interval = round_step(hi - lo, most)
+    if axis.tickType() != dynamic:
+        axis.setTickAnchor(0.0)
+        axis.setTickType(dynamic)
+    if axis.tickInterval() != interval:
+        axis.setTickInterval(interval)
+
+
 class Channel:
     def __init__(self, name: str, color: str, sensor: Sensor, *, mark_dropouts: bool = False) -> None:
         self.name, self.color, self.sensor = name, color, sensor
@@ -99,34 +182,41 @@ class StreamingChart:
 
     def __init__(self, root, host: str, title: str, y_title: str, channels: list[Channel], *,
                  fixed_y_range: tuple[float, float] | None = None, y_tick_cnt: int | None = None) -> None:
-        from larkui.plotdeck import TimeSeriesBuffer, add_line_to_chart, build_sample_value_chart, make_scatter
+        from PySide6.QtGui import QFontMetricsF
+
+        from larkui.plotdeck import add_line_to_chart, build_sample_value_chart, make_scatter
 
         self.host = host
         self.chart, self.axX, self.axY, self.view = build_sample_value_chart(
             root, host, y_title=y_title, x_title="Time (ms)", antialias=True, return_view=True)
         self.chart.setTitle(title)
+        self.label_metrics = QFontMetricsF(self.axX.labelsFont())
         self.fixed_y_range = fixed_y_range
         self.y_tick_cnt = y_tick_cnt
         self.channels = channels
-        # sync_scrolling_chart takes the y values by count (window_size + 1 of them); with one point
-        # per DECIMATION samples that would reach many windows back, so the history holds one window.
-        self.buffers = [
-            TimeSeriesBuffer(add_line_to_chart(self.chart, self.axX, self.axY, ch.name, ch.color, 1.5),
-                             POINTS_PER_WINDOW + 1)
-            for ch in channels
-        ]
+        self.buffers = [self.make_buffer(add_line_to_chart(self.chart, self.axX, self.axY, ch.name, ch.color, 1.5))
+                        for ch in channels]
         # Qt Charts skips NaN points, so a dropout would only show as a straight bridge: mark each
         # lost point at the last good value instead.
-        self.dropout_buffers: dict[int, TimeSeriesBuffer] = {}
+        self.dropout_buffers: dict[int, Any] = {}
         for i, ch in enumerate(channels):
             if ch.mark_dropouts:
                 dots = make_scatter(self.chart, "Dropout", 7.0, "#ffbf00", "#7a5200", 1.0)
                 dots.attachAxis(self.axX)
                 dots.attachAxis(self.axY)
-                self.dropout_buffers[i] = TimeSeriesBuffer(dots, POINTS_PER_WINDOW + 1)
+                self.dropout_buffers[i] = self.make_buffer(dots)
         self.buffers += self.dropout_buffers.values()
         for marker in self.chart.legend().markers():
             marker.clicked.connect(partial(self.toggle_from_legend, marker))
+
+    @staticmethod
+    def make_buffer(series):
+        """The buffer behind one series: where every streaming buffer is made."""
+        from larkui.plotdeck import TimeSeriesBuffer
+
+        # sync_scrolling_chart takes the y values by count (window_size + 1 of them); with one point
+        # per DECIMATION samples that would reach many windows back, so the history holds one window.
+        return TimeSeriesBuffer(series, POINTS_PER_WINDOW + 1)
 
     def toggle_from_legend(self, marker) -> None:
         """A legend click hides or shows its series, as the user expects of a legend."""
@@ -167,6 +257,7 @@ class StreamingChart:
         return added
 
     def sync(self) -> float:
+        """Flushes the buffers into the chart and sets its axes: where every streaming sync happens."""
         from larkui.plotdeck import sync_scrolling_chart
 
         t0 = time.perf_counter()
@@ -177,7 +268,15 @@ class StreamingChart:
             count = buffer.series.count()
             if count > SERIES_CAP:
                 buffer.series.removePoints(0, count - POINTS_PER_WINDOW - 1)
+        self.tidy_axes()
         return elapsed
+
+    def tidy_axes(self) -> None:
+        """Round labels that fit the plot area as it is now (the window may have been resized)."""
+        area = self.chart.plotArea()
+        widest = max(self.label_metrics.horizontalAdvance(f"{int(v)}") for v in (self.axX.min(), self.axX.max()))
+        tidy_ticks(self.axX, area.width(), X_LABEL_GAP * widest)
+        tidy_ticks(self.axY, area.height(), Y_LABEL_GAP * self.label_metrics.height())
 
 
 class SnapshotChart:
@@ -217,7 +316,7 @@ class SnapshotChart:
 
 class DemoWindow:
     def __init__(self, seed: int) -> None:
-        from PySide6.QtCore import QFile, QIODevice
+        from PySide6.QtCore import QBuffer, QByteArray, QIODevice
         from PySide6.QtUiTools import QUiLoader
         from PySide6.QtWidgets import (QCheckBox, QLabel, QLineEdit, QListWidget, QMainWindow, QPushButton,
                                        QStatusBar, QTabWidget, QWidget)
@@ -225,11 +324,12 @@ class DemoWindow:
         from larkui.finders import find_child_safe
         from larkui.plotdeck import wrap_dynamic_charts_into_tabs
 
-        ui_file = QFile(str(HERE / "window.ui"))
-        if not ui_file.open(QIODevice.OpenModeFlag.ReadOnly):
-            raise RuntimeError(f"cannot open {ui_file.fileName()}: {ui_file.errorString()}")
-        window = QUiLoader().load(ui_file, None)
-        ui_file.close()
+        # The .ui file is package data: read it through importlib, wherever the package lives.
+        ui_data = QBuffer()
+        ui_data.setData(QByteArray(resources.files("larkui.demo").joinpath("window.ui").read_bytes()))
+        ui_data.open(QIODevice.OpenModeFlag.ReadOnly)
+        window = QUiLoader().load(ui_data, None)
+        ui_data.close()
         if not isinstance(window, QMainWindow):
             raise RuntimeError("QUiLoader could not build window.ui")
         self.window = window
@@ -266,7 +366,7 @@ class DemoWindow:
                 Channel("Line", "#2ca02c", Sensor(rng, base=101.0, drift=4.0, amplitude=22.0, period_s=3.5,
                                                   noise=1.2, dropouts_per_min=20), mark_dropouts=True),
             ]),
-            StreamingChart(window, "w_vibration", "Vibration (Z hidden from the legend)", "m/s²", [
+            StreamingChart(window, "w_vibration", "Vibration (a legend click hides a series)", "m/s²", [
                 Channel("X", "#9467bd", Sensor(rng, base=0.0, drift=0.2, amplitude=1.2, period_s=0.9, noise=0.25)),
                 Channel("Y", "#ff7f0e", Sensor(rng, base=0.0, drift=0.2, amplitude=0.8, period_s=1.3, noise=0.25)),
                 Channel("Z", "#17becf", Sensor(rng, base=9.81, drift=0.2, amplitude=0.5, period_s=0.7, noise=0.25)),
@@ -339,9 +439,14 @@ class DemoWindow:
     def browse(self) -> None:
         from larkui.choosers import pick_folder_path
 
+        # A folder already typed into the line edit is where the user wants to start: make it the
+        # remembered folder, which is where the dialog opens.
+        typed = self.path_edit.text().strip()
+        if typed and Path(typed).is_dir():
+            setattr(self.window, LAST_DIR_ATTR, Path(typed).absolute())
         folder = pick_folder_path(self.window, line_edit=self.path_edit, title="Choose a data folder",
-                                  last_dir_obj=self.window)
-        remembered = getattr(self.window, "_last_dir", None)
+                                  last_dir_obj=self.window, last_dir_attr=LAST_DIR_ATTR)
+        remembered = getattr(self.window, LAST_DIR_ATTR, None)
         self.last_dir_label.setText(f"Last folder: {remembered if remembered is not None else '–'}")
         if folder:
             self.collect()
@@ -354,7 +459,14 @@ class DemoWindow:
         self.file_list.clear()
         if result is None:
             self.output_label.setText("Output folder: –")
-            self.file_list.addItem("(nothing collected)")
+            # A missing path or an error was shown in a message box; no match is not, so say it here.
+            typed = self.path_edit.text().strip()
+            if typed and Path(typed).is_dir():
+                self.file_list.addItem(f"No matching files in {typed}")
+            elif typed and Path(typed).is_file():
+                self.file_list.addItem(f"{Path(typed).name} does not match the extensions")
+            else:
+                self.file_list.addItem("(nothing collected)")
             return
         _paths, names, out_dir = result
         self.file_list.addItems([str(n) for n in names])
@@ -391,14 +503,18 @@ def quiet_qt_messages() -> None:
     qInstallMessageHandler(handler)
 
 
-def answer_next_folder_dialog(folder: Path) -> None:
-    """Offscreen, play the user: choose `folder` in the dialog that is about to open."""
+def answer_next_folder_dialog(folder: Path, seen: dict[str, str]) -> None:
+    """Offscreen, play the user: choose `folder` in the dialog that is about to open.
+
+    The folder the dialog opened in goes into `seen["started_in"]`.
+    """
     from PySide6.QtCore import QTimer
     from PySide6.QtWidgets import QApplication, QFileDialog
 
     def answer() -> None:
         dialog = QApplication.activeModalWidget()
         if isinstance(dialog, QFileDialog):
+            seen["started_in"] = dialog.directory().absolutePath()
             dialog.setDirectory(str(folder))
             dialog.accept()
         elif dialog is not None:
@@ -428,6 +544,20 @@ def close_stray_dialogs() -> None:
     timer.start(200)
 
 
+def list_items(widget) -> list[str]:
+    return [widget.item(i).text() for i in range(widget.count())]
+
+
+def axis_summary(axis) -> dict:
+    """What decides where an axis's labels go and how big they are."""
+    from PySide6.QtCharts import QValueAxis
+
+    dynamic = axis.tickType() == QValueAxis.TickType.TicksDynamic
+    return {"range": [axis.min(), axis.max()], "tick_type": "dynamic" if dynamic else "fixed",
+            "tick_count": axis.tickCount(), "tick_anchor": axis.tickAnchor(), "tick_interval": axis.tickInterval(),
+            "label_format": axis.labelFormat(), "labels_font": axis.labelsFont().toString()}
+
+
 def chart_summary(chart) -> dict:
     """What a person reads off a chart: the axis ranges and, per series, the data inside the x window."""
     x_min, x_max = chart.axX.min(), chart.axX.max()
@@ -455,7 +585,8 @@ def chart_summary(chart) -> dict:
     area = chart.view.mapFromScene(chart.chart.mapToScene(chart.chart.plotArea())).boundingRect()
     return {"title": chart.chart.title(), "x_range": [x_min, x_max], "y_range": [chart.axY.min(), chart.axY.max()],
             "fixed_y_range": list(chart.fixed_y_range) if chart.fixed_y_range else None,
-            "plot_area": [area.x(), area.y(), area.width(), area.height()], "series": series_info}
+            "plot_area": [area.x(), area.y(), area.width(), area.height()], "series": series_info,
+            "axes": {"x": axis_summary(chart.axX), "y": axis_summary(chart.axY)}}
 
 
 def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
@@ -465,23 +596,47 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
     demo.window.show()
     app.processEvents()
 
+    files: dict[str, Any] = {}
     with tempfile.TemporaryDirectory(prefix="larkui-demo-") as tmp:
+        # The user types the folder that holds the data, presses Browse (the dialog, answered here,
+        # opens in the typed folder) and picks the data folder in it; the files are collected.
         data_dir = Path(tmp) / "measurements"
         data_dir.mkdir()
         write_sample_data(data_dir)
-        answer_next_folder_dialog(data_dir)
-        demo.browse()  # the folder dialog, answered above; then the collection
-        print(f"files panel: picked {demo.path_edit.text()}")
-        print(f"  collected: {', '.join(demo.file_list.item(i).text() for i in range(demo.file_list.count()))}")
-        print(f"  {demo.output_label.text()}")
+        demo.path_edit.setText(tmp)
+        dialog: dict[str, str] = {}
+        answer_next_folder_dialog(data_dir, dialog)
+        demo.browse()
+        files = {"typed": tmp, "dialog_started_in": dialog.get("started_in"), "path": demo.path_edit.text(),
+                 "listed": list_items(demo.file_list), "output": demo.output_label.text(),
+                 "last_dir": demo.last_dir_label.text()}
+        print(f"files panel: typed {tmp}, the dialog opened in {files['dialog_started_in']}, "
+              f"picked {files['path']}")
+        print(f"  collected: {', '.join(files['listed'])}")
+        print(f"  {files['output']}")
+        # An empty folder: nothing matches, which the panel says.
+        empty = Path(tmp) / "empty"
+        empty.mkdir()
+        demo.path_edit.setText(str(empty))
+        demo.collect()
+        files["empty_folder_listed"] = list_items(demo.file_list)
+        print(f"  an empty folder: {'; '.join(files['empty_folder_listed'])}")
+        demo.path_edit.setText(files["path"])
+        demo.collect()
+
+    before_hiding: dict[str, Any] = {}
 
     def hide_z_from_legend() -> None:
         """Half-way through, the user hides the vibration chart's Z axis (gravity squashes X and Y)."""
-        for marker in demo.streaming[2].chart.legend().markers():
+        vibration = demo.streaming[2]
+        vibration.view.grab().save(str(out / f"chart-{vibration.host}-z-shown.png"))
+        before_hiding[vibration.host] = chart_summary(vibration) | {
+            "tab": "Streaming", "screenshot": f"chart-{vibration.host}-z-shown.png"}
+        for marker in vibration.chart.legend().markers():
             if marker.label() == "Z":
                 marker.clicked.emit()
 
-    ticks = args.ticks if args.minutes is None else int(args.minutes * 60_000 / TICK_MS)
+    ticks = args.ticks if args.minutes is None else minutes_to_ticks(args.minutes)
     ticks_per_minute = 60_000 // TICK_MS
     rows: list[dict[str, float]] = []
     print(f"{ticks} ticks of {TICK_MS} ms ({ticks * TICK_MS / 1000:.0f} simulated s), "
@@ -522,10 +677,8 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
     demo.status.showMessage(f"{demo.sample / SAMPLE_RATE:.0f} s simulated · sync {statistics.median(sync_s) * 1e3:.1f} ms "
                             f"per tick (median) · {SAMPLE_RATE // DECIMATION} plotted points/s per channel")
     summary: dict[str, Any] = {"ticks": ticks, "samples_per_channel": demo.sample, "window_samples": WINDOW_SAMPLES,
-               "series_cap": SERIES_CAP, "tabs": [], "charts": {}, "files": {
-                   "path": demo.path_edit.text(), "listed": [demo.file_list.item(i).text()
-                                                             for i in range(demo.file_list.count())],
-                   "output": demo.output_label.text(), "last_dir": demo.last_dir_label.text()}}
+               "series_cap": SERIES_CAP, "tabs": [], "charts": {}, "charts_before_hiding": before_hiding,
+               "files": files}
     tabs = demo.tabs
     for index in range(tabs.count()):
         label = tabs.tabText(index)
@@ -563,8 +716,9 @@ def print_block(done: int, block: list[dict[str, float]], label: str | None = No
 # ---------------------------------------------------------------- interactive run
 
 
-def run_interactive(app, demo: DemoWindow) -> int:
-    from PySide6.QtCore import QTimer
+def run_interactive(app, demo: DemoWindow, exit_after: float | None = None) -> int:
+    """The window on the screen, its timer ticking, until the user closes it (or `exit_after` seconds)."""
+    from PySide6.QtCore import Qt, QTimer
 
     tmp = tempfile.TemporaryDirectory(prefix="larkui-demo-")
     data_dir = Path(tmp.name) / "measurements"
@@ -573,23 +727,40 @@ def run_interactive(app, demo: DemoWindow) -> int:
     demo.path_edit.setText(str(data_dir))
     demo.collect()
     stats: list[dict[str, float]] = []
+    sync_s: list[float] = []
 
     def on_timeout() -> None:
         stats.append(demo.tick())
+        sync_s.append(stats[-1]["scrolling_s"] + stats[-1]["snapshot_s"])
         if len(stats) == 1000 // TICK_MS:
             sync_ms = sum(r["scrolling_s"] + r["snapshot_s"] for r in stats) / len(stats) * 1e3
             demo.status.showMessage(f"{demo.sample / SAMPLE_RATE:.0f} s simulated · sync {sync_ms:.2f} ms per tick · "
                                     f"{sum(r['points'] for r in stats)} streaming points/s")
             stats.clear()
 
+    def close() -> None:
+        demo.window.close()
+        app.quit()  # also ends a dialog's own event loop, should one be open
+
     timer = QTimer()
     timer.timeout.connect(on_timeout)
     timer.start(TICK_MS)
+    exit_timer = QTimer()
+    if exit_after is not None:
+        exit_timer.setSingleShot(True)
+        exit_timer.setTimerType(Qt.TimerType.PreciseTimer)  # a coarse one may fire up to 5% early
+        exit_timer.timeout.connect(close)
+        exit_timer.start(round(exit_after * 1000))
     demo.window.show()
+    started = time.perf_counter()
     try:
-        return app.exec()
+        status = app.exec()
     finally:
+        timer.stop()
         tmp.cleanup()
+    median = f"{statistics.median(sync_s) * 1e3:.2f} ms" if sync_s else "–"
+    print(f"window closed after {time.perf_counter() - started:.1f} s: {len(sync_s)} ticks, sync median {median}")
+    return status
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -605,7 +776,7 @@ def main(argv: list[str] | None = None) -> int:
     app = QApplication.instance() or QApplication(sys.argv[:1])
     quiet_qt_messages()
     demo = DemoWindow(args.seed)
-    return run_offscreen(app, demo, args) if offscreen else run_interactive(app, demo)
+    return run_offscreen(app, demo, args) if offscreen else run_interactive(app, demo, args.exit_after)
 
 
 if __name__ == "__main__":

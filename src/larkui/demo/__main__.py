@@ -1,0 +1,5 @@
+import sys
+
+from larkui.demo.app import main
+
+sys.exit(main())
