@@ -214,7 +214,12 @@ Ref sync_scrolling_chart(const Env& env, const ScrollingArgs& a) {
         } else {
             if (!truth(history.get())) continue;
             Ref slice = Ref::steal(PySlice_New(from_end.get(), nullptr, nullptr));
-            values.take_values(Ref::steal(PyObject_GetItem(history.get(), slice.get())).get());
+            Ref subset = Ref::steal(PyObject_GetItem(history.get(), slice.get()));
+            // A slice that is a list (a live history view's, say) is folded as a list history is.
+            if (PyList_CheckExact(subset.get()))
+                values.take_list_tail(subset.get(), 0);
+            else
+                values.take_values(subset.get());
         }
     }
     const Extremes e = values.finish();

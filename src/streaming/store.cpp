@@ -1,7 +1,6 @@
 // The sample store of a StreamBuffer and the two ways a flush lays its window out.
 #include "streaming.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -97,15 +96,21 @@ Py_ssize_t decimate(const Ring& ring, Py_ssize_t n, Py_ssize_t buckets, double* 
             if (lo < 0 || y < lo_y) lo = i, lo_y = y;
             if (hi < 0 || y > hi_y) hi = i, hi_y = y;
         }
-        // The bucket's points in sample order; a bucket of one value gives one point.
-        Py_ssize_t picked[3];
-        int count = 0;
-        for (Py_ssize_t i : {lo, hi, gap})
-            if (i >= 0 && std::find(picked, picked + count, i) == picked + count) picked[count++] = i;
-        std::sort(picked, picked + count);
-        for (int j = 0; j < count; ++j) {
-            const Py_ssize_t k = ring.index(n, picked[j]);
+        // The bucket's points in sample order (a sorting network of three; a missing one sorts
+        // last); a bucket of one value gives one point.
+        Py_ssize_t p0 = lo, p1 = hi, p2 = gap;
+        auto order = [](Py_ssize_t& a, Py_ssize_t& b) {
+            if (b >= 0 && (a < 0 || b < a)) std::swap(a, b);
+        };
+        order(p0, p1);
+        order(p1, p2);
+        order(p0, p1);
+        Py_ssize_t previous = -1;
+        for (Py_ssize_t i : {p0, p1, p2}) {
+            if (i < 0 || i == previous) continue;
+            const Py_ssize_t k = ring.index(n, i);
             put(ring.x(k), ring.y(k), out_x, out_y, m);
+            previous = i;
         }
     }
     return m;
