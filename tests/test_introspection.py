@@ -22,12 +22,14 @@ from PySide6.QtCore import QObject, Qt
 import larkui.choosers as choosers
 import larkui.finders as finders
 import larkui.plotdeck as plotdeck
+import larkui.streaming as streaming
 from fernkit import filedesk
 from support import run_python
 
 find = finders.find_child_safe
 build = plotdeck.build_sample_value_chart
 TSB = plotdeck.TimeSeriesBuffer
+SB = streaming.StreamBuffer
 
 BUILD_DOC = ("\n    在 ui_root 底下找到 objectName=host_name 的 QWidget，放入一張\n"
              "    『SampleValueChart（X=sample, Y=value）』。\n"
@@ -115,6 +117,21 @@ SIGNATURES = {
     "TimeSeriesBuffer.clear": (TSB.clear, "TimeSeriesBuffer.clear", "(self)", "Clear all data", None, None),
     "TimeSeriesBuffer.is_visible": (
         TSB.is_visible.fget, "TimeSeriesBuffer.is_visible", "(self) -> 'bool'", None, None, None),
+    "StreamBuffer.__init__": (
+        SB.__init__, "StreamBuffer.__init__",
+        "(self, series: 'QXYSeries', window: 'int', *, display_budget: 'int | None' = None, "
+        "max_history: 'int' = 10000)", SB.__init__.__doc__, None, {"display_budget": None, "max_history": 10000}),
+    "StreamBuffer.add_point": (
+        SB.add_point, "StreamBuffer.add_point", "(self, x: 'float', y: 'float')", SB.add_point.__doc__, None, None),
+    "StreamBuffer.add_points": (
+        SB.add_points, "StreamBuffer.add_points", "(self, x: 'ArrayLike', y: 'ArrayLike')", SB.add_points.__doc__,
+        None, None),
+    "StreamBuffer.flush": (SB.flush, "StreamBuffer.flush", "(self) -> 'bool'", SB.flush.__doc__, None, None),
+    "StreamBuffer.clear": (SB.clear, "StreamBuffer.clear", "(self)", SB.clear.__doc__, None, None),
+    "StreamBuffer.is_visible": (
+        SB.is_visible.fget, "StreamBuffer.is_visible", "(self) -> 'bool'", SB.is_visible.fget.__doc__, None, None),
+    "StreamBuffer.history": (
+        SB.history.fget, "StreamBuffer.history", "(self) -> 'StreamHistory'", SB.history.fget.__doc__, None, None),
     "_get_start_dir": (
         choosers._get_start_dir, "_get_start_dir", "(obj: 'object | None', attr: 'str', fallback: 'Path') -> 'Path'",
         None, None, None),
@@ -161,19 +178,23 @@ def test_signature_table(func, qualname, signature, doc, defaults, kwdefaults):
     keys = list(func.__annotations__)
     assert keys == annotated + (["return"] if "return" in keys else [])
     assert all(type(v) is str for v in func.__annotations__.values())
-    module = {"larkui.finders": finders, "larkui.choosers": choosers}.get(func.__module__, plotdeck)
+    module = {"larkui.finders": finders, "larkui.choosers": choosers, "larkui.streaming": streaming}.get(
+        func.__module__, plotdeck)
+    if module is streaming:  # English docstrings, a summary line first
+        assert func.__doc__ and func.__doc__.split("\n")[0].endswith(".")
     assert func.__module__ == module.__name__ and func.__globals__ is vars(module)
 
 
 def test_every_public_callable_has_a_row():
     rows = {row[0] for row in SIGNATURES.values()}
-    for module in (plotdeck, choosers, finders):
+    for module in (plotdeck, choosers, finders, streaming):
         for name, value in vars(module).items():
             if type(value) is type(find):
                 assert value in rows, name
-    members = {v.fget if isinstance(v, property) else v for k, v in vars(TSB).items() if k == "__init__" or
-               not k.startswith("__")}
-    assert members <= rows
+    for cls in (TSB, SB):
+        members = {v.fget if isinstance(v, property) else v for k, v in vars(cls).items()
+                   if (k == "__init__" or not k.startswith("__")) and (type(v) is type(find) or isinstance(v, property))}
+        assert members <= rows
 
 
 @pytest.mark.parametrize("func", [find, build], ids=["find", "build"])
@@ -219,6 +240,7 @@ NAMESPACES = {
         "QScatterSeries", "QLineSeries", "Sequence", "math", "np", "build_sample_value_chart", "make_scatter",
         "make_line", "add_line_to_chart", "wrap_hosts_in_scroll", "wrap_dynamic_charts_into_tabs",
         "TimeSeriesBuffer", "sync_scrolling_chart", "sync_snapshot_chart"],
+    "larkui.streaming": ["QPointF", "np", "StreamBuffer", "StreamHistory"],
     "larkui.choosers": ["Path", "Tuple", "List", "QFileDialog", "QWidget", "QLineEdit", "QMessageBox", "filedesk",
                         "_get_start_dir", "_set_last_dir", "pick_folder_path", "pick_file_path",
                         "collect_files_from_lineEdit"],

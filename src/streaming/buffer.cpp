@@ -107,6 +107,7 @@ Ref buffer_init(const Env& env, const InitArgs& a) {
     b->display_budget = budget;
     b->max_history = history;
     b->written = b->added;
+    ++b->clears;  // a flush under way leaves the fresh state alone
     Py_XSETREF(b->series, Py_NewRef(a.series));
     Py_XSETREF(b->last_x, int_of(0).release());
     return none();
@@ -137,6 +138,8 @@ class Block {
 
 public:
     Block(const Env& env, PyObject* block, const char* name) {
+        if (block == Py_None)  // NumPy would take it for a NaN
+            raise_format(PyExc_TypeError, "add_points takes arrays or sequences of numbers, not None (%s)", name);
         if (PyObject_CheckBuffer(block) && PyObject_GetBuffer(block, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) == 0) {
             held_ = true;
             const char* f = view_.format;
@@ -443,8 +446,9 @@ const Function<SelfArgs> is_visible_def{
 const Function<SelfArgs> history_def{
     "history",
     "StreamBuffer.history",
-    "The y values of the newest samples, oldest first, at most max_history of them: a live,\n"
-    "read-only sequence of floats (slicing it gives a list).",
+    "The y values of the newest samples, oldest first, at most max_history of them.\n"
+    "\n"
+    "A live, read-only sequence of floats; slicing it gives a list.",
     "StreamHistory",
     {any<&SelfArgs::self>("self")},
     buffer_history,
