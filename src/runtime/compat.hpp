@@ -17,6 +17,18 @@
 #define LARK_PRINTF(format_index, first_arg)
 #endif
 
+// Member types of PyMemberDef tables: the names Python.h has since 3.12, structmember.h's before.
+#if PY_VERSION_HEX >= 0x030C0000
+#define LARK_MEMBER_OBJECT Py_T_OBJECT_EX
+#define LARK_MEMBER_SSIZE Py_T_PYSSIZET
+#define LARK_MEMBER_READONLY Py_READONLY
+#else
+#include <structmember.h>
+#define LARK_MEMBER_OBJECT T_OBJECT_EX
+#define LARK_MEMBER_SSIZE T_PYSSIZET
+#define LARK_MEMBER_READONLY READONLY
+#endif
+
 namespace lark::compat {
 
 // The pending exception as a normalised exception object carrying its traceback, taken out

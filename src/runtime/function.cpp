@@ -1,8 +1,6 @@
 // The function type: argument binding, the call boundary and the introspection attributes.
 #include "function_object.hpp"
 
-#include <structmember.h>
-
 #include <bit>
 #include <cstdarg>
 #include <cstdio>
@@ -346,16 +344,34 @@ PyObject* get_qualname(PyObject* self, void*) { return Py_NewRef(as_function(sel
 int set_qualname(PyObject* self, PyObject* value, void*) {
     return set_text_attr(&as_function(self)->qualname, value, "__qualname__");
 }
-PyObject* get_defaults(PyObject* self, void*) { return Py_NewRef(as_function(self)->defaults); }
-PyObject* get_kwdefaults(PyObject* self, void*) { return Py_NewRef(as_function(self)->kwdefaults); }
+// What a getter gives for an attribute that tp_clear already dropped.
+PyObject* or_none(PyObject* value) { return Py_NewRef(value ? value : Py_None); }
+
+PyObject* get_defaults(PyObject* self, void*) { return or_none(as_function(self)->defaults); }
+PyObject* get_kwdefaults(PyObject* self, void*) { return or_none(as_function(self)->kwdefaults); }
 PyObject* get_code(PyObject* self, void*) { return Py_NewRef(as_function(self)->code); }
-PyObject* get_annotations(PyObject* self, void*) { return Py_NewRef(as_function(self)->annotations); }
+PyObject* get_annotations(PyObject* self, void*) {
+    FunctionObject* f = as_function(self);
+    if (!f->annotations) f->annotations = PyDict_New();
+    return Py_XNewRef(f->annotations);
+}
 int set_annotations(PyObject* self, PyObject* value, void*) {
     if (value == nullptr || !PyDict_Check(value)) {
         PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
         return -1;
     }
     Py_SETREF(as_function(self)->annotations, Py_NewRef(value));
+    return 0;
+}
+// __doc__ and __module__ take any object; deleting one leaves None, as for a Python function.
+PyObject* get_doc(PyObject* self, void*) { return or_none(as_function(self)->doc); }
+int set_doc(PyObject* self, PyObject* value, void*) {
+    Py_XSETREF(as_function(self)->doc, Py_NewRef(value ? value : Py_None));
+    return 0;
+}
+PyObject* get_module(PyObject* self, void*) { return or_none(as_function(self)->module); }
+int set_module(PyObject* self, PyObject* value, void*) {
+    Py_XSETREF(as_function(self)->module, Py_NewRef(value ? value : Py_None));
     return 0;
 }
 PyObject* get_globals(PyObject* self, void*) { return Py_NewRef(as_function(self)->globals); }
@@ -368,6 +384,8 @@ PyGetSetDef function_getset[] = {
     {"__kwdefaults__", get_kwdefaults, nullptr, nullptr, nullptr},
     {"__annotations__", get_annotations, set_annotations, nullptr, nullptr},
     {"__code__", get_code, nullptr, nullptr, nullptr},
+    {"__doc__", get_doc, set_doc, nullptr, nullptr},
+    {"__module__", get_module, set_module, nullptr, nullptr},
     {"__globals__", get_globals, nullptr, nullptr, nullptr},
     {"__builtins__", get_builtins, nullptr, nullptr, nullptr},
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
@@ -375,11 +393,9 @@ PyGetSetDef function_getset[] = {
 };
 
 PyMemberDef function_members[] = {
-    {"__module__", T_OBJECT, offsetof(FunctionObject, module), 0, nullptr},
-    {"__doc__", T_OBJECT, offsetof(FunctionObject, doc), 0, nullptr},
-    {"__vectorcalloffset__", T_PYSSIZET, offsetof(FunctionObject, vectorcall), READONLY, nullptr},
-    {"__dictoffset__", T_PYSSIZET, offsetof(FunctionObject, dict), READONLY, nullptr},
-    {"__weaklistoffset__", T_PYSSIZET, offsetof(FunctionObject, weakrefs), READONLY, nullptr},
+    {"__vectorcalloffset__", LARK_MEMBER_SSIZE, offsetof(FunctionObject, vectorcall), LARK_MEMBER_READONLY, nullptr},
+    {"__dictoffset__", LARK_MEMBER_SSIZE, offsetof(FunctionObject, dict), LARK_MEMBER_READONLY, nullptr},
+    {"__weaklistoffset__", LARK_MEMBER_SSIZE, offsetof(FunctionObject, weakrefs), LARK_MEMBER_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
 };
 

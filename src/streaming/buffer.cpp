@@ -4,8 +4,6 @@
 
 #include "lookup.hpp"
 
-#include <structmember.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -334,13 +332,13 @@ void buffer_dealloc(PyObject* self) {
 }
 
 PyMemberDef buffer_members[] = {
-    {"series", T_OBJECT_EX, offsetof(StreamBufferObject, series), 0,
+    {"series", LARK_MEMBER_OBJECT, offsetof(StreamBufferObject, series), 0,
      "The Qt XY series this buffer writes to (QLineSeries, QScatterSeries or any object with replace, clear, "
      "isVisible and setVisible)."},
-    {"last_x", T_OBJECT, offsetof(StreamBufferObject, last_x), READONLY,
+    {"last_x", LARK_MEMBER_OBJECT, offsetof(StreamBufferObject, last_x), LARK_MEMBER_READONLY,
      "The x of the newest point written by flush(): int 0 until then and after clear(), a float afterwards."},
-    {"__dictoffset__", T_PYSSIZET, offsetof(StreamBufferObject, dict), READONLY, nullptr},
-    {"__weaklistoffset__", T_PYSSIZET, offsetof(StreamBufferObject, weakrefs), READONLY, nullptr},
+    {"__dictoffset__", LARK_MEMBER_SSIZE, offsetof(StreamBufferObject, dict), LARK_MEMBER_READONLY, nullptr},
+    {"__weaklistoffset__", LARK_MEMBER_SSIZE, offsetof(StreamBufferObject, weakrefs), LARK_MEMBER_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
 };
 
