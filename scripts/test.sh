@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every check: the whole test suite under Python 3.12, 3.11 and 3.13,
 # warning-free builds with GCC and Clang, the suite against an AddressSanitizer and
-# UndefinedBehaviorSanitizer build, and the demo in a real (virtual) X display.
+# UndefinedBehaviorSanitizer build, the demo in a real (virtual) X display, and a built wheel
+# installed into a fresh venv.
 # Every stage runs even when an earlier one failed; the exit status is non-zero when any failed.
 # Arguments go to each pytest run (e.g. -x, -k NAME). LARKUI_STAGES="suite-3.12 sanitize" runs only
-# the stages named (tools, suite-3.12, suite-3.11, suite-3.13, werror-gcc, werror-clang, sanitize, display).
+# the stages named (tools, suite-3.12, suite-3.11, suite-3.13, werror-gcc, werror-clang, sanitize, display,
+# wheel).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -116,9 +118,9 @@ stage_sanitize() {
     # The tests must load the instrumented modules, not the ones installed in the venv.
     env "${env[@]}" "$python" - "$build/pkg" <<'EOF' || status=1
 import os, sys
-import larkui.choosers, larkui.finders, larkui.plotdeck
+import larkui.choosers, larkui.finders, larkui.plotdeck, larkui.streaming
 pkg = os.path.realpath(sys.argv[1])
-for module in (larkui.plotdeck, larkui.choosers, larkui.finders):
+for module in (larkui.plotdeck, larkui.choosers, larkui.finders, larkui.streaming):
     print("imported", module.__file__)
     if not os.path.realpath(module.__file__).startswith(pkg + os.sep):
         sys.exit(f"{module.__name__} does not come from the sanitized build in {pkg}")
@@ -168,15 +170,10 @@ stage_display() {
         timeout --kill-after=10 300 bash scripts/demo.sh --exit-after 5
 }
 
-# ---------------------------------------------------------------- wheel stages (to be added)
-# The wheels built with scripts/wheels.sh.
-stage_wheel_build() {
-    echo "not added yet"
-}
-
-# The wheels installed into a fresh venv, and the installed package checked there.
-stage_wheel_install() {
-    echo "not added yet"
+# A wheel a package index accepts: the sdist, a manylinux wheel built from it (auditwheel, twine
+# check), installed into a fresh venv with no build tools and checked there by the whole suite.
+stage_wheel() {
+    bash scripts/check-wheel.sh 3.12
 }
 
 # ---------------------------------------------------------------- running them
@@ -212,9 +209,7 @@ run_stage werror-gcc stage_werror gcc
 run_stage werror-clang stage_werror clang
 run_stage sanitize stage_sanitize
 run_stage display stage_display
-# The wheel stages go here once they do something:
-# run_stage wheel-build stage_wheel_build
-# run_stage wheel-install stage_wheel_install
+run_stage wheel stage_wheel
 
 echo
 echo "=== summary ==="
