@@ -4,15 +4,20 @@ A public name is what a user imports or reaches through an object: a function or
 module binds under a name without a leading underscore and whose `__module__` is that module
 (so the Qt classes, typing names, `np`, `math`, `Path`, `filedesk` and `T` that the modules
 re-export are not), and, of such a class, every member it defines itself whose name has no
-leading underscore, plus its constructor `__init__`, plus the public attributes its instances
-carry.
+leading underscore (methods, properties, and attributes such as slot members and getters),
+plus its constructor `__init__`, plus the public attributes its instances carry.
 
 For each public name the stub (`src/larkui/<module>.pyi`, read with `ast`) carries an English
 docstring whose first line is a sentence, with more below it, and whose "Args:" section lists
 exactly the parameters of the runtime callable; every overload carries the same docstring
 (editors show the one of the overload a call matches); the defaults written in the stub equal
-the runtime's (stubtest skips enum defaults such as a pen style). docs/api.md has a section per
-module with a heading that holds the real signature of each callable, rendered from the runtime.
+the runtime's (stubtest skips enum defaults such as a pen style). An attribute is declared in
+the stub class either as an annotated name or, when it is read-only, as a property, with a
+docstring; the special methods that make a class a sequence, a container or comparable are
+declared too, so that mypy sees what the class really supports. docs/api.md has a section per
+module with a heading that holds the real signature of each callable, rendered from the runtime
+(the bare name for a class that cannot be instantiated), and a row in an "attribute" table for
+each attribute.
 """
 import ast
 import enum
@@ -25,7 +30,7 @@ from pathlib import Path
 import pytest
 
 # Every module of the package; a module listed here that cannot be imported fails.
-MODULES = ["larkui.plotdeck", "larkui.choosers", "larkui.finders"]
+MODULES = ["larkui.plotdeck", "larkui.choosers", "larkui.finders", "larkui.streaming"]
 
 ROOT = Path(__file__).resolve().parent.parent
 API_MD = ROOT / "docs" / "api.md"
@@ -40,9 +45,25 @@ def _make_buffer():
     return TimeSeriesBuffer(QLineSeries())
 
 
+def _make_stream_buffer():
+    from PySide6.QtCharts import QLineSeries
+
+    from larkui.streaming import StreamBuffer
+
+    return StreamBuffer(QLineSeries(), 100)
+
+
 # Classes whose instances can be made here, to see which attributes a real instance carries;
 # the attributes of other classes are the ones their stub declares.
-INSTANCES = {"larkui.plotdeck.TimeSeriesBuffer": _make_buffer}
+INSTANCES = {"larkui.plotdeck.TimeSeriesBuffer": _make_buffer, "larkui.streaming.StreamBuffer": _make_stream_buffer}
+
+# The special methods a stub must declare whenever the runtime class defines them: without them
+# mypy refuses len(), indexing, iteration or comparison that work, or misses that a class is
+# unhashable.
+# (The order comparisons are left out: a compiled class that compares for equality has all six
+# slots, and the four it does not support return NotImplemented.)
+PROTOCOL_DUNDERS = ["__len__", "__getitem__", "__setitem__", "__delitem__", "__iter__", "__reversed__",
+                    "__contains__", "__eq__", "__ne__", "__hash__", "__call__", "__enter__", "__exit__"]
 
 
 @dataclass(frozen=True)
@@ -67,6 +88,11 @@ def _is_public_member(name):
     return name == "__init__" or not name.startswith("_")
 
 
+def _instantiable(cls):
+    """False for a compiled class that refuses to be called (its instances come from elsewhere)."""
+    return not cls.__flags__ & (1 << 7)  # Py_TPFLAGS_DISALLOW_INSTANTIATION
+
+
 def _stub_path(modname):
     return STUB_DIR / (modname.rpartition(".")[2] + ".pyi")
 
@@ -82,8 +108,17 @@ def _stub_class(modname, class_name):
     return found[0]
 
 
-def _stub_attributes(class_node):
-    """Attributes declared in a stub class body: name -> the docstring that follows, or None."""
+def _is_property(node):
+    return isinstance(node, ast.FunctionDef) and any(
+        isinstance(d, ast.Name) and d.id == "property" for d in node.decorator_list)
+
+
+def _stub_attributes(class_node, with_properties=False):
+    """Attributes declared in a stub class body: name -> the docstring that follows, or None.
+
+    With `with_properties`, read-only attributes declared as properties count too (a slot member
+    or a getter of a compiled class is an attribute at runtime, and a property in a stub).
+    """
     declared = {}
     body = class_node.body
     for i, node in enumerate(body):
@@ -93,6 +128,8 @@ def _stub_attributes(class_node):
             if isinstance(after, ast.Expr) and isinstance(after.value, ast.Constant) and isinstance(after.value.value, str):
                 doc = after.value.value
             declared[node.target.id] = doc
+        elif with_properties and _is_property(node):
+            declared[node.name] = ast.get_docstring(node, clean=False)
     return declared
 
 
@@ -236,7 +273,9 @@ def _stub_namespace(modname):
         if isinstance(node, ast.ImportFrom):
             source = importlib.import_module(node.module)
             for alias in node.names:
-                names[alias.asname or alias.name] = getattr(source, alias.name)
+                # a typing helper that this typing_extensions lacks is no default anyway
+                if hasattr(source, alias.name):
+                    names[alias.asname or alias.name] = getattr(source, alias.name)
         elif isinstance(node, ast.Import):
             for alias in node.names:
                 names[alias.asname or alias.name] = importlib.import_module(alias.name)
@@ -295,8 +334,21 @@ def test_stub_declares_the_instance_attributes(class_id):
 @pytest.mark.parametrize("entry", ATTRIBUTES, ids=lambda e: e.id)
 def test_stub_attribute_has_a_docstring(entry):
     class_name, _, attr = entry.qualname.partition(".")
-    doc = _stub_attributes(_stub_class(entry.module, class_name)).get(attr)
+    declared = _stub_attributes(_stub_class(entry.module, class_name), with_properties=True)
+    assert attr in declared, f"the stub of {class_name} does not declare {attr}"
+    doc = declared[attr]
     assert doc and len(doc) >= 20, f"{entry.qualname}: no docstring under its declaration in the stub"
+
+
+@pytest.mark.parametrize("entry", CLASSES, ids=lambda e: e.id)
+def test_stub_declares_the_special_methods(entry):
+    cls = runtime_object(entry)
+    node = _stub_class(entry.module, entry.qualname)
+    declared = {n.name for n in node.body if isinstance(n, ast.FunctionDef)}
+    declared |= {n.target.id for n in node.body if isinstance(n, ast.AnnAssign) and isinstance(n.target, ast.Name)}
+    # `__hash__ = None` at runtime is what makes a class unhashable; a stub says so with a declaration
+    missing = [name for name in PROTOCOL_DUNDERS if name in vars(cls) and name not in declared]
+    assert not missing, f"the stub of {entry.qualname} does not declare {missing}"
 
 
 # ---- docs/api.md ----
@@ -335,6 +387,8 @@ def render_signature(entry):
     head, _, member = entry.qualname.partition(".")
     if entry.kind == "property":
         return entry.qualname
+    if entry.kind == "class" and not _instantiable(obj):
+        return head
     if entry.kind == "class" or member == "__init__":
         name, signature = head, inspect.signature(runtime_object(Entry(entry.module, head, "class")))
         params = list(signature.parameters.values())

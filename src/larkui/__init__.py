@@ -1,8 +1,9 @@
 """Chart, chooser and widget-lookup helpers for PySide6 measurement-display windows.
 
-The helpers live in the compiled submodules ``larkui.plotdeck``, ``larkui.choosers`` and
-``larkui.finders``. Importing the package itself imports nothing: reading the installed
-metadata costs tens of milliseconds, so ``__version__`` is looked up on first use.
+The helpers live in the compiled submodules ``larkui.plotdeck``, ``larkui.choosers``,
+``larkui.finders`` and ``larkui.streaming`` (a rolling window for fast scrolling charts).
+Importing the package itself imports nothing: reading the installed metadata costs tens of
+milliseconds, so ``__version__`` is looked up on first use.
 """
 
 

@@ -45,6 +45,8 @@ from PySide6.QtCore import QPointF, Qt
 from PySide6.QtGui import QColor
 from PySide6.QtWidgets import QScrollArea, QWidget
 
+from larkui.streaming import StreamBuffer
+
 class _Frame(Protocol):
     """What `TimeSeriesBuffer.set_data` accepts: anything with a length that iterates to numbers.
 
@@ -577,8 +579,9 @@ class TimeSeriesBuffer:
         flushed).
         """
 
+@overload
 def sync_scrolling_chart(
-    buffers: list[TimeSeriesBuffer],
+    buffers: list[TimeSeriesBuffer | StreamBuffer],
     axX: QValueAxis,
     axY: QValueAxis,
     window_size: int,
@@ -611,8 +614,73 @@ def sync_scrolling_chart(
     infinite value to `setRange`.
 
     Args:
-        buffers: exactly a `list` of the chart's `TimeSeriesBuffer` objects (a tuple is
-            refused); may be empty.
+        buffers: exactly a `list` of the chart's `TimeSeriesBuffer` and
+            `larkui.streaming.StreamBuffer` objects, in any mix (a tuple is refused); may be
+            empty.
+        axX: the chart's X value axis (not checked).
+        axY: the chart's Y value axis (not checked).
+        window_size: the width of the visible x window in x units; an int, or a number through
+            `int()`.
+        fixed_y_range: None for an automatic y range, or exactly a `tuple` (y_min, y_max).
+            Default None.
+        margin_ratio: the margin of a wide-span y range as a fraction of the span, converted to
+            a float. Default 0.1.
+        y_tick_cnt: an explicit y tick count (an int, or a number through `int()`), or None for
+            the defaults above. Default None.
+        small_span_padding: whole units added below and above a small-span y range; an int, or
+            a number through `int()`. Default 1.
+
+    Returns:
+        None.
+
+    Raises:
+        TypeError: ``Argument 'buffers' has incorrect type (expected list, got TYPE)``,
+            ``Argument 'window_size' has incorrect type (expected int, got TYPE)`` (likewise
+            `y_tick_cnt`, `small_span_padding`), ``Argument 'fixed_y_range' has incorrect type
+            (expected tuple, got TYPE)``, before any buffer is flushed.
+        ValueError: ``too many values to unpack (expected 2)`` or ``need more than N values to
+            unpack`` for a `fixed_y_range` that is not a pair, after the buffers were flushed
+            and the x axis set. Errors of a flush or an axis call propagate at once; the
+            buffers after it stay unflushed.
+    """
+@overload
+def sync_scrolling_chart(
+    buffers: list[TimeSeriesBuffer] | list[StreamBuffer],
+    axX: QValueAxis,
+    axY: QValueAxis,
+    window_size: int,
+    fixed_y_range: tuple[float, float] | None = None,
+    margin_ratio: float = 0.1,
+    y_tick_cnt: int | None = None,
+    small_span_padding: int = 1,
+) -> None:
+    """Flush every buffer of a scrolling chart, show the newest `window_size` x positions, fit the y axis.
+
+    Call it from the GUI timer with all buffers of one chart. In order:
+
+    1. Every buffer is flushed (hidden ones too); the newest x is the largest `last_x`.
+    2. X range: (1, window_size) while the newest x is below `window_size`, else
+       (newest - window_size + 1, newest). X ticks: window_size + 1 of them for a window of 20
+       or less, else 6 (written only when the axis has another count).
+    3. With `fixed_y_range`, the y range is set to it and the y tick count to `y_tick_cnt`, or
+       5 when that is None.
+    4. Otherwise the y range comes from the last window_size + 1 values of `history` of every
+       visible buffer (chosen by count, not by x). NaN, inf and -inf are left out; with no
+       value left, the y axis is left as it was. For a span below 15 the range is widened to
+       whole numbers, (floor(min) - small_span_padding, ceil(max) + small_span_padding), one
+       more on each side when that range is empty, with one tick per whole number (at least
+       2; `y_tick_cnt` replaces the count only when it would be above 5). For a span of 15 or
+       more the range is (min - margin, max + margin) with margin = span * margin_ratio (1.0
+       when that is 0) and `y_tick_cnt` ticks, or 6.
+
+    For example, y values from 3.2 to 9.9 give the range (2, 11) with 10 ticks; values from 0
+    to 100 give (-10.0, 110.0) with 6 ticks. The automatic range never passes a NaN or an
+    infinite value to `setRange`.
+
+    Args:
+        buffers: exactly a `list` of the chart's `TimeSeriesBuffer` and
+            `larkui.streaming.StreamBuffer` objects, in any mix (a tuple is refused); may be
+            empty.
         axX: the chart's X value axis (not checked).
         axY: the chart's Y value axis (not checked).
         window_size: the width of the visible x window in x units; an int, or a number through

@@ -1,6 +1,7 @@
 """A small application written against larkui's type stubs; mypy --strict must accept it."""
 from __future__ import annotations
 
+from collections.abc import Iterator
 from pathlib import Path
 from typing import assert_type
 
@@ -15,6 +16,7 @@ from larkui.finders import find_child_safe
 from larkui.plotdeck import (TimeSeriesBuffer, add_line_to_chart, build_sample_value_chart, make_line, make_scatter,
                              sync_scrolling_chart, sync_snapshot_chart, wrap_dynamic_charts_into_tabs,
                              wrap_hosts_in_scroll)
+from larkui.streaming import StreamBuffer, StreamHistory
 
 
 class Window:
@@ -73,7 +75,49 @@ class Window:
         return wrap_hosts_in_scroll(self.root, ["w_live", "w_frame"], cols=2, host_heights={"w_live": 300})
 
 
+class StreamingPanel:
+    """A fast acquisition shown in a rolling window, beside a slow channel of the older kind."""
+
+    def __init__(self, root: QWidget) -> None:
+        chart, self.ax_x, self.ax_y = build_sample_value_chart(root, "w_stream")
+        self.fast = StreamBuffer(add_line_to_chart(chart, self.ax_x, self.ax_y, "vib", "crimson"), 5000,
+                                 display_budget=2000)
+        self.peaks = StreamBuffer(make_scatter(chart, "peaks", 4.0, "black", "black", 1.0), 5000, max_history=0)
+        self.slow = TimeSeriesBuffer(add_line_to_chart(chart, self.ax_x, self.ax_y, "temp", "teal"))
+        self.streams = [self.fast, self.peaks]
+        assert_type(self.streams, list[StreamBuffer])
+        budget: int | None = self.fast.display_budget
+        window: int = self.fast.window
+        kept: int = self.fast.max_history
+        del budget, window, kept
+
+    def on_block(self, t: np.ndarray, values: np.ndarray) -> None:
+        self.fast.add_points(t, values)
+        self.peaks.add_points([float(t[-1])], [float(values.max())])
+        self.fast.add_point(float(t[-1]) + 1.0, float("nan"))
+        self.slow.add_point(float(t[-1]), 21.5)
+
+    def on_timer(self) -> None:
+        sync_scrolling_chart(self.streams, self.ax_x, self.ax_y, 5000)
+        sync_scrolling_chart([self.fast, self.slow], self.ax_x, self.ax_y, 5000, y_tick_cnt=5)
+        history = self.fast.history
+        assert_type(history, StreamHistory)
+        newest: float = history[-1]
+        recent: list[float] = history[-100:]
+        count: int = len(history)
+        values: Iterator[float] = iter(history)
+        same: bool = history == recent
+        written: bool = self.fast.flush()
+        shown: bool = self.fast.is_visible
+        last: float = self.fast.last_x
+        del newest, recent, count, values, same, written, shown, last
+        if not self.fast.is_visible:
+            self.fast.clear()
+            self.fast.series = QLineSeries()
+
+
 def main() -> None:
     app = QApplication([])
     Window(QWidget())
+    StreamingPanel(QWidget())
     app.quit()

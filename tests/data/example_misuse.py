@@ -4,7 +4,8 @@ from PySide6.QtWidgets import QLineEdit, QWidget
 
 from larkui.choosers import collect_files_from_lineEdit, pick_folder_path
 from larkui.finders import find_child_safe
-from larkui.plotdeck import TimeSeriesBuffer, build_sample_value_chart, sync_scrolling_chart
+from larkui.plotdeck import TimeSeriesBuffer, build_sample_value_chart, sync_scrolling_chart, sync_snapshot_chart
+from larkui.streaming import StreamBuffer
 
 root = QWidget()
 edit: QWidget = find_child_safe(root, QLineEdit, "pathEdit")
@@ -19,3 +20,14 @@ collect_files_from_lineEdit(root, QLineEdit(), "out", (".csv",))  # refused
 TimeSeriesBuffer(QValueAxis())  # refused
 TimeSeriesBuffer(QLineSeries()).is_visible = False  # refused
 text: str = pick_folder_path(root)  # refused
+stream = StreamBuffer(QLineSeries(), 1000, display_budget=500)
+StreamBuffer(QLineSeries())  # refused
+StreamBuffer(QLineSeries(), 1000, 500)  # refused
+StreamBuffer(QValueAxis(), 1000)  # refused
+StreamBuffer(QLineSeries(), 1000, display_budget="all")  # refused
+stream.window = 500  # refused
+stream.last_x = 0.0  # refused
+stream.history.append(1.0)  # refused
+values: list[float] = stream.history  # refused
+sync_scrolling_chart([stream], QValueAxis(), QValueAxis(), 100)
+sync_snapshot_chart([stream], QValueAxis(), QValueAxis())  # refused
