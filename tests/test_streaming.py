@@ -2,6 +2,7 @@
 blocks, compatibility with sync_scrolling_chart, and what hostile callers get."""
 import math
 import traceback
+from collections.abc import Sequence
 
 import numpy as np
 import pytest
@@ -295,6 +296,9 @@ def test_history_is_a_live_read_only_sequence():
     assert len(h) == 4 and h[0] == 2.0 and h[-1] == 5.0 and h[1:3] == [3.0, 4.0] and h[::-2] == [5.0, 3.0]
     assert h == [2.0, 3.0, 4.0, 5.0] and h == (2.0, 3.0, 4.0, 5.0) and h != [2.0] and 5.0 in h
     assert type(h[-2:]) is list and repr(h) == "StreamHistory([2.0, 3.0, 4.0, 5.0])"
+    assert isinstance(h, Sequence) and h.index(4.0) == 2 and h.index(5.0, -1) == 3 and h.count(3.0) == 1
+    with pytest.raises(ValueError, match="9.0 is not in list"):
+        h.index(9.0)
     with pytest.raises(IndexError):
         h[4]
     with pytest.raises(TypeError):

@@ -48,7 +48,7 @@ than the running one; NumPy and PySide6's QtCharts must be installed. The module
 into one interpreter per process.
 """
 
-from collections.abc import Iterator
+from collections.abc import Iterator, Sequence
 from typing import ClassVar, SupportsIndex, final, overload
 
 from numpy.typing import ArrayLike
@@ -56,7 +56,7 @@ from PySide6.QtCharts import QXYSeries
 from typing_extensions import disjoint_base
 
 @final
-class StreamHistory:
+class StreamHistory(Sequence[float]):
     """The y values of a StreamBuffer's newest samples, oldest first: a live, read-only view.
 
     `StreamBuffer.history` makes one on each read; it holds no values of its own, so it always
@@ -73,9 +73,10 @@ class StreamHistory:
     the same order (`==` and `!=` only). The values are floats as they were given, NaN and
     infinite ones included.
 
-    It is not a list and not a `collections.abc.Sequence`: it has no `index` or `count`, cannot
-    be changed (item assignment raises TypeError), is unhashable, and cannot be made directly
-    (``cannot create 'larkui.streaming.StreamHistory' instances``) or subclassed.
+    It is a `collections.abc.Sequence` (registered as one), with `index` and `count` as a list
+    has them, but not a list: it cannot be changed (item assignment raises TypeError), is
+    unhashable, and cannot be made directly (``cannot create 'larkui.streaming.StreamHistory'
+    instances``) or subclassed.
     """
 
     def __len__(self) -> int:
@@ -128,6 +129,29 @@ class StreamHistory:
         """Whether `other` is not a list, tuple or StreamHistory holding the same values in order.
 
         The negation of `==`.
+        """
+    def index(self, value: float, start: int = 0, stop: int = 9223372036854775807) -> int:
+        """The position of the first value equal to `value` within `start:stop`, as list.index.
+
+        Args:
+            value: the value to look for (compared with `==`, so NaN is never found).
+            start: where the search starts (negative counts from the end).
+            stop: where it stops.
+
+        Returns:
+            The position, 0 being the oldest value.
+
+        Raises:
+            ValueError: ``VALUE is not in list`` when no value is equal.
+        """
+    def count(self, value: float) -> int:
+        """How many values are equal to `value`.
+
+        Args:
+            value: the value to count (compared with `==`).
+
+        Returns:
+            The number of equal values.
         """
     __hash__: ClassVar[None]  # type: ignore[assignment]
 

@@ -336,7 +336,8 @@ PyMemberDef buffer_members[] = {
      "The Qt XY series this buffer writes to (QLineSeries, QScatterSeries or any object with replace, clear, "
      "isVisible and setVisible)."},
     {"last_x", LARK_MEMBER_OBJECT, offsetof(StreamBufferObject, last_x), LARK_MEMBER_READONLY,
-     "The x of the newest point written by flush(): int 0 until then and after clear(), a float afterwards."},
+     "The x of the newest sample when flush() last wrote the series: int 0 until then and after clear(), "
+     "a float afterwards (with a display budget that sample may be left out of the points written)."},
     {"__dictoffset__", LARK_MEMBER_SSIZE, offsetof(StreamBufferObject, dict), LARK_MEMBER_READONLY, nullptr},
     {"__weaklistoffset__", LARK_MEMBER_SSIZE, offsetof(StreamBufferObject, weakrefs), LARK_MEMBER_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},

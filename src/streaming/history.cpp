@@ -131,11 +131,74 @@ PyType_Spec history_spec = {
     history_slots,
 };
 
+// index and count, as a list of the same values has them.
+const Name s_index{"index"}, s_count{"count"}, s_Sequence{"Sequence"}, s_register{"register"};
+
+struct IndexArgs {
+    PyObject* self;
+    PyObject* value;
+    PyObject* start;
+    PyObject* stop;
+};
+
+PyObject* checked_history(const Env& env, PyObject* self, const char* member) {
+    PyObject* type = env.kept(kept_StreamHistory);
+    if (!type || !PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(type)))
+        raise_format(PyExc_TypeError, "descriptor '%s' for 'StreamHistory' objects doesn't apply to a '%.100s' object",
+                     member, Py_TYPE(self)->tp_name);
+    return self;
+}
+
+// StreamHistory.index(self, value, start=0, stop=sys.maxsize)
+Ref history_index(const Env& env, const IndexArgs& a) {
+    Ref values = Ref::steal(history_as_list(checked_history(env, a.self, "index")));
+    return call_method(values, s_index, a.value, a.start, a.stop);
+}
+
+struct CountArgs {
+    PyObject* self;
+    PyObject* value;
+};
+
+// StreamHistory.count(self, value)
+Ref history_count(const Env& env, const CountArgs& a) {
+    Ref values = Ref::steal(history_as_list(checked_history(env, a.self, "count")));
+    return call_method(values, s_count, a.value);
+}
+
+const Function<IndexArgs> index_def{
+    "index",
+    "StreamHistory.index",
+    "The position of the first value equal to `value` (within start:stop), as list.index gives it.",
+    "int",
+    {
+        any<&IndexArgs::self>("self"),
+        any<&IndexArgs::value>("value", "float"),
+        optional(integer<&IndexArgs::start>("start"), Default::integer(0)),
+        optional(integer<&IndexArgs::stop>("stop"), Default::integer(PY_SSIZE_T_MAX)),
+    },
+    history_index,
+};
+
+const Function<CountArgs> count_def{
+    "count", "StreamHistory.count", "How many values equal `value`.", "int",
+    {any<&CountArgs::self>("self"), any<&CountArgs::value>("value", "float")},
+    history_count,
+};
+
 }  // namespace
 
 namespace streaming {
 
-Ref make_stream_history_class(Module&) { return Ref::steal(PyType_FromSpec(&history_spec)); }
+Ref make_stream_history_class(Module& m) {
+    Ref type = Ref::steal(PyType_FromSpec(&history_spec));
+    check(PyObject_SetAttrString(type.get(), "index", m.function(index_def).get()));
+    check(PyObject_SetAttrString(type.get(), "count", m.function(count_def).get()));
+    // A Sequence for isinstance checks and for type checkers, as list and tuple are.
+    Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));
+    call_method(getattr(abc.get(), s_Sequence), s_register, type);
+    return type;
+}
 
 Ref new_history(const Env& env, PyObject* buffer) {
     PyObject* type = env.kept(kept_StreamHistory);

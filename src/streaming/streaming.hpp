@@ -76,8 +76,9 @@ struct StreamBufferObject {
 };
 
 // Sample counts below: `n` newest samples in, the number of points written out.
-// Every point whose x or y is NaN or infinite is written as a gap (y NaN): Qt Charts draws a
-// NaN point as a break in the line, and stops drawing a line at an infinite one.
+// Every point whose x or y is NaN or infinite is written as a gap (y NaN): Qt Charts draws such a
+// point as a break in the line, and NaN says so whatever the renderer; an infinite value is no
+// position on an axis and must never become a bucket's extreme.
 Py_ssize_t copy_window(const Ring& ring, Py_ssize_t n, double* out_x, double* out_y) noexcept;
 // Min/max per bucket: the n samples in `buckets` runs of equal length; each run gives its
 // smallest and its largest finite y and, when it holds a non-finite sample, one gap at the
