@@ -1,6 +1,7 @@
 """TimeSeriesBuffer: attributes, both feeding modes on real series, the NumPy path, failures, leaks."""
 
 import collections
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -143,6 +144,19 @@ def test_lowered_and_odd_limits():
     buf.max_history = 2 ** 80
     buf.add_point(11, 11)
     assert len(buf.history) == 6
+
+
+@pytest.mark.parametrize("limit, same_as", [
+    (3.0, 3), (np.int64(3), 3), (Fraction(7, 2), 3), (True, 1), (-2 ** 80, 0), (2 ** 80, 10 ** 6),
+], ids=["float", "numpy-int", "fraction", "bool", "huge-negative", "huge"])
+def test_history_limit_of_any_number_compares_as_the_int(limit, same_as):
+    # An exact int limit is compared in C; any other number through the host's comparison.
+    bufs = [TSB(QLineSeries(), 10), TSB(QLineSeries(), 10)]
+    bufs[0].max_history, bufs[1].max_history = limit, same_as
+    for buf in bufs:
+        for i in range(6):
+            buf.add_point(i, i)
+    assert bufs[0].history == bufs[1].history
 
 
 def test_default_history_bound():

@@ -102,7 +102,7 @@ def place_in_scroll(names, cols, missing):
 def place_in_tabs(names, cols, missing):
     root = make_root(*(n for n in names if n not in missing))
     result = tabs_fn(root, {"T": names}, cols=cols)
-    grid = result[names[0]].parentWidget().layout()
+    grid = next(iter(result.values())).parentWidget().layout()
     return {n: cell(grid, w) for n, w in result.items()}
 
 
@@ -134,6 +134,13 @@ N5 = ["h0", "h1", "h2", "h3", "h4"]
 ])
 def test_placement(place, names, cols, missing, cells):
     assert list(place(names, cols, missing).values()) == cells
+
+
+@pytest.mark.parametrize("fn", [place_in_scroll, place_in_tabs], ids=["scroll", "tabs"])
+def test_names_of_any_iterable_place_alike(fn):
+    # Lists and tuples are read by index, any other iterable through its iterator.
+    cells = [fn(kind(N5), 2, ()) for kind in (list, tuple, lambda names: dict.fromkeys(names).keys())]
+    assert cells == [cells[0]] * 3
 
 
 # ---- the scroll grid --------------------------------------------------------------------------

@@ -10,7 +10,7 @@ import traceback
 
 import numpy as np
 import pytest
-from PySide6.QtCharts import QLineSeries
+from PySide6.QtCharts import QLineSeries, QValueAxis
 
 import larkui.finders as finders
 import larkui.plotdeck as plotdeck
@@ -204,6 +204,14 @@ def test_version_warning_as_error_fails_the_import_and_leaves_no_trace(hooks_dir
 
 # ---- the binder's rules ----
 
+class BadTruth:
+    def __init__(self, tag):
+        self.tag = tag
+
+    def __bool__(self):
+        raise ValueError(f"no truth for {self.tag}")
+
+
 class FloatOf:
     def __init__(self, value):
         self.value = value
@@ -247,6 +255,47 @@ def test_none_passes_only_where_the_default_is_none(hooks, kwargs, message):
         hooks.probe(**args)
     assert str(info.value) == message
     assert hooks.probe(1, 1.0, 0, "t", None)[5] is None
+
+
+class BadFloat:
+    def __float__(self):
+        raise ArithmeticError("no float")
+
+
+def outcome(call):
+    try:
+        result = call()
+    except Exception as e:
+        return type(e), str(e)
+    return result
+
+
+@pytest.mark.parametrize("args", [
+    (4, 1.5, 0, "x"), (2.9, np.float32(2), [], None), ("x", 1.0, 1, 1), (1, "y", 1, 1), ("x", "y", 1, 1),
+    (1, BadFloat(), 1, 1), (1, 1.0, BadTruth("flag"), 1), ("x", 1.0, BadTruth("flag"), 1), (None, None, None, None),
+])
+def test_all_positional_shortcut_binds_as_the_general_path(hooks, args):
+    # A call that gives every parameter positionally skips the keyword and default handling;
+    # with one of them by keyword, or fewer given, the same arguments go the general way.
+    f = hooks.converted_defaults
+    names = ["count", "real", "flag", "type_name"]
+    shortcut = outcome(lambda: f(*args))
+    assert outcome(lambda: f(*args[:3], type_name=args[3])) == shortcut
+    assert outcome(lambda: f(**dict(zip(names, args)))) == shortcut
+    assert outcome(lambda: f(*args[:2], **dict(zip(names[2:], args[2:])))) == shortcut
+
+
+@pytest.mark.parametrize("args", [
+    ([], None, None, (0, 1), 0.5), ((), None, None, None, 0.1), ([], None, None, [0, 1], 0.1),
+    ([], None, None, (0, 1), "x"), ([], None, None, None, BadFloat()),
+])
+def test_all_positional_shortcut_on_a_library_function(args):
+    axis = QValueAxis()
+    args = tuple(axis if a is None and i in (1, 2) else a for i, a in enumerate(args))
+    shortcut = outcome(lambda: plotdeck.sync_snapshot_chart(*args))
+    assert outcome(lambda: plotdeck.sync_snapshot_chart(*args[:4], margin_ratio=args[4])) == shortcut
+    assert outcome(lambda: plotdeck.sync_snapshot_chart(*args[:3], fixed_y_range=args[3],
+                                                        margin_ratio=args[4])) == shortcut
 
 
 def test_keyword_names_built_at_run_time_bind_like_interned_ones(hooks):

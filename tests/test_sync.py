@@ -329,6 +329,14 @@ RECENT = {
 }
 
 
+class SubFloat(float):
+    pass
+
+
+class SubInt(int):
+    pass
+
+
 def split_history(values, *kinds):
     """The same values over len(kinds) buffers, each history of its own kind."""
     cut = [len(values) * i // len(kinds) for i in range(len(kinds) + 1)]
@@ -337,11 +345,12 @@ def split_history(values, *kinds):
 
 @pytest.mark.parametrize("values", RECENT.values(), ids=RECENT.keys())
 def test_recent_value_scan_matches_the_general_comparisons(values):
-    # Plain floats and ints in exact lists are folded directly; tuples, and anything that comes
-    # after one, go through the host's comparisons. Every split must give the same calls.
+    # Plain floats and ints in exact lists are folded directly; tuples, anything that comes after
+    # one, and subclasses of float and int go through the host's comparisons. Every split must
+    # give the same calls.
     layouts = [[list(values)], [tuple(values)], split_history(values, tuple, list),
                split_history(values, tuple, tuple), split_history(values, list, list, tuple),
-               split_history(values, list, list)]
+               split_history(values, list, list), [[SubFloat(v) if type(v) is float else SubInt(v) for v in values]]]
     results = []
     for histories in layouts:
         bufs = [point_buffer([]) for _ in histories]
