@@ -526,13 +526,15 @@ def test_fast_path_never_depends_on_the_module_table(monkeypatch, module, stand_
 @pytest.mark.parametrize("stand_in", [
     "numpy = types.ModuleType('numpy'); numpy.min, numpy.max = real_numpy.min, real_numpy.max",
     *[f"numpy = types.ModuleType('numpy'); numpy.__dict__.update({{n: getattr(real_numpy, n) for n in "
-      f"('ndarray', 'float64', 'require', 'arange') if n != '{missing}'}})" for missing in ("float64", "require", "arange")],
+      f"('ndarray', 'float64', 'require', 'arange', 'min', 'max', 'isfinite') if n != '{missing}'}})"
+      for missing in ("float64", "require", "arange")],
     "charts = types.ModuleType('PySide6.QtCharts'); charts.__dict__.update(copy_charts); charts.QXYSeries = None",
     "charts = types.ModuleType('PySide6.QtCharts'); charts.__dict__.update(copy_charts); "
     "charts.QXYSeries = type('QXYSeries', (), {})",
     "charts = types.ModuleType('PySide6.QtCharts'); charts.__dict__.update(copy_charts); del charts.QXYSeries",
-], ids=["numpy-without-arrays", "no-float64", "no-require", "no-arange", "xy-series-not-a-class", "xy-series-without-replace", "no-xy-series"])
-def test_import_with_stand_in_modules_keeps_to_the_point_list(stand_in):
+], ids=["numpy-without-arrays", "no-float64", "no-require", "no-arange", "xy-series-not-a-class",
+        "xy-series-without-replace", "no-xy-series"])
+def test_import_with_stand_in_modules_keeps_to_the_general_paths(stand_in):
     from support import run_python
 
     proc = run_python(f"""
@@ -551,9 +553,13 @@ def test_import_with_stand_in_modules_keeps_to_the_point_list(stand_in):
         buf = p.TimeSeriesBuffer(s)
         buf.set_data(real_numpy.array([1.0, 2.0]), 0.5)
         print(buf.flush(), [(q.x(), q.y()) for q in s.points()])
+        buf.last_snapshot_data = real_numpy.array([real_numpy.nan, 1.0, 3.0])
+        axis = real_charts.QValueAxis()
+        p.sync_snapshot_chart([buf], real_charts.QValueAxis(), axis)
+        print(round(axis.min(), 6), round(axis.max(), 6))
     """)
     assert proc.returncode == 0, proc.stderr
-    assert proc.stdout.splitlines() == ["True [(0.5, 1.0), (1.5, 2.0)]"]
+    assert proc.stdout.splitlines() == ["True [(0.5, 1.0), (1.5, 2.0)]", "0.8 3.2"]
 
 
 class LyingEq(QLineSeries):

@@ -57,7 +57,8 @@ def test_argument_errors(call, exc, text):
 
 @pytest.mark.parametrize("fn", [lambda r, t: scroll_fn(r, ["a"], root_margins=t),
                                 lambda r, t: scroll_fn(r, ["a"], grid_margins=t),
-                                lambda r, t: tabs_fn(r, {}, root_margins=t)], ids=["scroll-root", "scroll-grid", "tabs"])
+                                lambda r, t: tabs_fn(r, {}, root_margins=t)],
+                         ids=["scroll-root", "scroll-grid", "tabs"])
 @pytest.mark.parametrize("size", [5, 7, 8, 12])
 def test_margins_of_any_length_fail_as_the_unpacked_call(fn, size):
     # Up to seven margins are passed on the stack, more through a tuple call: either way the
