@@ -1,9 +1,12 @@
 """TimeSeriesBuffer: attributes, both feeding modes on real series, the NumPy path, failures, leaks."""
 
+import collections
+from fractions import Fraction
+
 import numpy as np
 import pytest
 import shiboken6
-from PySide6.QtCharts import QLineSeries, QScatterSeries
+from PySide6.QtCharts import QLineSeries, QScatterSeries, QXYSeries
 from PySide6.QtCore import QPointF
 
 from larkui import plotdeck
@@ -118,7 +121,7 @@ def test_history_keeps_argument_float():
     assert buf.history[0] is y
 
 
-@pytest.mark.parametrize("limit", [0, -3])
+@pytest.mark.parametrize("limit", [0, -1, -3])
 def test_zero_history_still_reaches_series(limit):
     s = QLineSeries()
     buf = TSB(s, limit)
@@ -141,6 +144,19 @@ def test_lowered_and_odd_limits():
     buf.max_history = 2 ** 80
     buf.add_point(11, 11)
     assert len(buf.history) == 6
+
+
+@pytest.mark.parametrize("limit, same_as", [
+    (3.0, 3), (np.int64(3), 3), (Fraction(7, 2), 3), (True, 1), (-2 ** 80, 0), (2 ** 80, 10 ** 6),
+], ids=["float", "numpy-int", "fraction", "bool", "huge-negative", "huge"])
+def test_history_limit_of_any_number_compares_as_the_int(limit, same_as):
+    # An exact int limit is compared in C; any other number through the host's comparison.
+    bufs = [TSB(QLineSeries(), 10), TSB(QLineSeries(), 10)]
+    bufs[0].max_history, bufs[1].max_history = limit, same_as
+    for buf in bufs:
+        for i in range(6):
+            buf.add_point(i, i)
+    assert bufs[0].history == bufs[1].history
 
 
 def test_default_history_bound():
@@ -169,6 +185,50 @@ def test_failing_append_keeps_points_pending():
     assert buf._pending_points == [QPointF(1, 2)] and buf.last_x == 0
     rec.fail = None
     assert buf.flush() is True and buf.last_x == 1.0
+
+
+class Logged(list):
+    """A list subclass whose methods log the calls the buffer makes on it."""
+
+    def __init__(self, log):
+        super().__init__()
+        self.log = log
+
+    def append(self, v):
+        self.log.append("append")
+        super().append(v)
+
+    def __delitem__(self, i):
+        self.log.append(("del", i))
+        super().__delitem__(i)
+
+    def clear(self):
+        self.log.append("clear")
+        super().clear()
+
+
+@pytest.mark.parametrize("make, history_log, pending_log", [
+    (lambda log: [], [], []),
+    (Logged, ["append"] * 3 + [("del", 0), "append", ("del", 0)], ["append"] * 4 + ["clear"]),
+    (lambda log: collections.deque(), [], []),
+], ids=["exact-list", "list-subclass", "deque"])
+def test_history_and_pending_of_other_sequence_types(make, history_log, pending_log):
+    # Exact lists are changed in place directly; any other sequence through its own methods,
+    # with the same outcome.
+    expected = TSB(QLineSeries(), 2)
+    s = QLineSeries()
+    buf = TSB(s, 2)
+    logs = {"history": [], "_pending_points": []}
+    buf.history, buf._pending_points = make(logs["history"]), make(logs["_pending_points"])
+    pending = buf._pending_points
+    for b in (expected, buf):
+        for i in range(4):
+            b.add_point(i, i * 10)
+        assert b.flush() is True
+    assert list(buf.history) == expected.history == [20.0, 30.0]
+    assert pts(s) == pts(expected.series) and buf.last_x == expected.last_x == 3.0
+    assert buf._pending_points is pending and len(pending) == 0
+    assert logs == {"history": history_log, "_pending_points": pending_log}
 
 
 # ---- snapshot mode ----
@@ -212,13 +272,21 @@ def test_empty_frame_and_mutation():
     assert pts(s) == [(0.0, 1.0), (1.0, 2.0), (2.0, 3.0)]
 
 
-def test_bad_element_keeps_frame_pending():
+class BrokenFrame(Sized):
+    def __iter__(self):
+        yield self.values[0]
+        raise OSError("frame read failed")
+
+
+@pytest.mark.parametrize("frame, exc", [
+    ([1.0, "x", 3.0], TypeError), (np.array(["1", "2"]), TypeError), (BrokenFrame([1.0, 2.0]), OSError),
+], ids=["bad-element", "text-array", "iteration-fails"])
+def test_bad_element_keeps_frame_pending(frame, exc):
     s = QLineSeries()
     buf = TSB(s)
-    frame = [1.0, "x", 3.0]
     buf.set_data(frame, 1)
     for _ in range(2):
-        with pytest.raises(TypeError):
+        with pytest.raises(exc):
             buf.flush()
         assert buf._pending_snapshot is frame and buf.last_snapshot_data is None and pts(s) == []
 
@@ -283,7 +351,7 @@ big = np.array([2 ** 63 - 1, -2 ** 63, 2 ** 53 + 1, 5], dtype=np.int64)
     np.arange(5, dtype=np.float32) / 3, np.arange(5, dtype=np.float16), big,
     np.array([2 ** 64 - 1, 7], dtype=np.uint64), np.array([-128, 127], dtype=np.int8),
     np.frombuffer(b"\0" + np.arange(4.0).tobytes(), dtype="f8", offset=1),
-    np.broadcast_to(np.float64(2.5), (4,)), np.array([True, False]),
+    np.broadcast_to(np.float64(2.5), (4,)), np.array([True, False]), np.arange(3, dtype=np.longdouble) / 3,
 ])
 @pytest.mark.parametrize("series_type", [QLineSeries, QScatterSeries])
 def test_numpy_frames_match_point_list(frame, series_type):
@@ -317,6 +385,89 @@ def test_overridden_replace_gets_the_point_list():
     buf.set_data(np.array([4.0]))
     buf.flush()
     assert calls == [[QPointF(0, 4)]] and pts(plain) == []
+
+
+@pytest.mark.parametrize("frame", [np.array([1.0, 2.0]), [1.0, 2.0], np.array([1, 2], dtype=np.int16)],
+                         ids=["float-array", "list", "int-array"])
+def test_offset_assigned_as_int_gives_the_same_points(frame):
+    # An int offset (assigned by the caller) skips the NumPy shortcut: the points are the same
+    # and the offset is kept as it was.
+    shortcut = QLineSeries()
+    buf = TSB(shortcut)
+    buf.set_data(np.array([1.0, 2.0]), 2.0)
+    buf.flush()
+    s = QLineSeries()
+    buf = TSB(s)
+    buf.set_data(frame)
+    buf._pending_snapshot_offset = 2
+    assert buf.flush() is True
+    assert pts(s) == pts(shortcut) == [(2.0, 1.0), (3.0, 2.0)]
+    assert buf.last_snapshot_offset == 2 and type(buf.last_snapshot_offset) is int
+
+
+class Looking(QLineSeries):
+    """Every attribute lookup goes through Python code, which the NumPy shortcut must not skip."""
+
+    def __getattribute__(self, name):
+        object.__getattribute__(self, "looked").append(name)
+        return super().__getattribute__(name)
+
+
+def test_series_with_its_own_attribute_lookup_gets_the_point_list():
+    s = Looking()
+    s.looked = []
+    buf = TSB(s)
+    buf.set_data(np.array([1.0, 2.0]), 0.5)
+    assert buf.flush() is True and pts(s) == [(0.5, 1.0), (1.5, 2.0)]
+    assert s.looked[:1] == ["replace"]
+
+
+class SameHashAsReplace(str):
+    """A key that the lookup of "replace" has to compare, and whose comparison fails."""
+
+    def __hash__(self):
+        return hash("replace")
+
+    def __eq__(self, other):
+        raise ZeroDivisionError("compared")
+
+
+def key_in_instance():
+    s = QLineSeries()
+    s.__dict__[SameHashAsReplace("x")] = 1
+    return s
+
+
+def key_in_class():
+    return type("Keyed", (QLineSeries,), {SameHashAsReplace("x"): 1})()
+
+
+@pytest.mark.xfail(strict=True, reason="the NumPy shortcut leaves its lookup error set (SystemError)")
+@pytest.mark.parametrize("make", [key_in_instance, key_in_class], ids=["instance-dict", "class-dict"])
+def test_failing_lookup_of_replace_ends_as_the_lookup_in_python(make):
+    s = make()
+    with pytest.raises(Exception) as python_lookup:
+        s.replace
+    buf = TSB(s)
+    frame = np.array([1.0, 2.0])
+    buf.set_data(frame)
+    with pytest.raises(type(python_lookup.value)) as info:
+        buf.flush()
+    assert str(info.value) == str(python_lookup.value)
+    assert buf._pending_snapshot is frame
+
+
+@pytest.mark.parametrize("frame", [np.array([1.0]), [1.0]], ids=["array", "list"])
+def test_series_type_without_replace(monkeypatch, frame):
+    monkeypatch.delattr(QXYSeries, "replace")
+    s = QLineSeries()
+    with pytest.raises(AttributeError) as python_lookup:
+        s.replace
+    buf = TSB(s)
+    buf.set_data(frame)
+    with pytest.raises(AttributeError) as info:
+        buf.flush()
+    assert str(info.value) == str(python_lookup.value) and buf._pending_snapshot is frame
 
 
 def test_two_dimensional_frame_fails_and_stays_pending():
@@ -370,6 +521,44 @@ def test_fast_path_never_depends_on_the_module_table(monkeypatch, module, stand_
         buf = TSB(s)
         buf.set_data(frame, 1.0)
         assert buf.flush() is True and pts(s) == [(1, 1), (2, 2)] and buf._pending_snapshot is None
+
+
+@pytest.mark.parametrize("stand_in", [
+    "numpy = types.ModuleType('numpy'); numpy.min, numpy.max = real_numpy.min, real_numpy.max",
+    "numpy = types.ModuleType('numpy'); numpy.__dict__.update({n: getattr(real_numpy, n) for n in "
+    "('ndarray', 'require', 'arange', 'min', 'max', 'isfinite')})",
+    "charts = types.ModuleType('PySide6.QtCharts'); charts.__dict__.update(copy_charts); charts.QXYSeries = None",
+    "charts = types.ModuleType('PySide6.QtCharts'); charts.__dict__.update(copy_charts); "
+    "charts.QXYSeries = type('QXYSeries', (), {})",
+    "charts = types.ModuleType('PySide6.QtCharts'); charts.__dict__.update(copy_charts); del charts.QXYSeries",
+], ids=["numpy-without-arrays", "numpy-without-float64", "xy-series-not-a-class",
+        "xy-series-without-replace", "no-xy-series"])
+def test_import_with_stand_in_modules_keeps_to_the_general_paths(stand_in):
+    from support import run_python
+
+    proc = run_python(f"""
+        import sys, types
+        import numpy as real_numpy
+        import PySide6.QtCharts as real_charts
+        from PySide6.QtWidgets import QApplication
+        app = QApplication([])
+        copy_charts = {{k: getattr(real_charts, k) for k in ("QChart", "QChartView", "QValueAxis", "QScatterSeries",
+                                                            "QLineSeries", "QXYSeries")}}
+        {stand_in}
+        for module in [m for m in (globals().get("numpy"), globals().get("charts")) if m]:
+            sys.modules[module.__name__] = module
+        import larkui.plotdeck as p
+        s = real_charts.QLineSeries()
+        buf = p.TimeSeriesBuffer(s)
+        buf.set_data(real_numpy.array([1.0, 2.0]), 0.5)
+        print(buf.flush(), [(q.x(), q.y()) for q in s.points()])
+        buf.last_snapshot_data = real_numpy.array([real_numpy.nan, 1.0, 3.0])
+        axis = real_charts.QValueAxis()
+        p.sync_snapshot_chart([buf], real_charts.QValueAxis(), axis)
+        print(round(axis.min(), 6), round(axis.max(), 6))
+    """)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.splitlines() == ["True [(0.5, 1.0), (1.5, 2.0)]", "0.8 3.2"]
 
 
 class LyingEq(QLineSeries):

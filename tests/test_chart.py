@@ -154,12 +154,19 @@ def test_root_without_find_child():
         build_sample_value_chart(object(), "host")
 
 
-def test_failing_qt_step_leaves_earlier_steps_in_place(root):
-    def broken_axis():
+def broken_axis():
+    raise RuntimeError("axis failed")
+
+
+class UnformattedAxis(QValueAxis):
+    def setLabelFormat(self, text):
         raise RuntimeError("axis failed")
 
+
+@pytest.mark.parametrize("axis_class", [broken_axis, UnformattedAxis], ids=["making", "formatting"])
+def test_failing_qt_step_leaves_earlier_steps_in_place(root, axis_class):
     saved = plotdeck.QValueAxis
-    plotdeck.QValueAxis = broken_axis
+    plotdeck.QValueAxis = axis_class
     try:
         with pytest.raises(RuntimeError, match="axis failed"):
             build_sample_value_chart(root, "host")

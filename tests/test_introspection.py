@@ -216,6 +216,28 @@ def test_behaves_like_a_python_function(func):
     assert func.__builtins__ is vars(builtins)
 
 
+@pytest.mark.parametrize("attr, value, message", [
+    ("__name__", 5, "__name__ must be set to a string object"),
+    ("__qualname__", None, "__qualname__ must be set to a string object"),
+    ("__annotations__", [], "__annotations__ must be set to a dict object"),
+])
+def test_writable_attributes_as_on_a_python_function(hooks, attr, value, message):
+    f = hooks.needs_keyword
+    saved = getattr(f, attr)
+    new = {"__name__": "renamed", "__qualname__": "Owner.renamed", "__annotations__": {"key": "int"}}[attr]
+    try:
+        setattr(f, attr, new)
+        assert getattr(f, attr) is new
+        for bad in (lambda: setattr(f, attr, value), lambda: delattr(f, attr)):
+            with pytest.raises(TypeError) as info:
+                bad()
+            assert str(info.value) == message and getattr(f, attr) is new
+        if attr == "__qualname__":
+            assert repr(f).startswith("<function Owner.renamed at ") and f.__reduce__() == "Owner.renamed"
+    finally:
+        setattr(f, attr, saved)
+
+
 def test_binds_like_a_function_in_a_class():
     class Window:
         lookup = find

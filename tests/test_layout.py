@@ -55,6 +55,42 @@ def test_argument_errors(call, exc, text):
     assert text in str(info.value)
 
 
+@pytest.mark.parametrize("fn", [lambda r, t: scroll_fn(r, ["a"], root_margins=t),
+                                lambda r, t: scroll_fn(r, ["a"], grid_margins=t),
+                                lambda r, t: tabs_fn(r, {}, root_margins=t)],
+                         ids=["scroll-root", "scroll-grid", "tabs"])
+@pytest.mark.parametrize("size", [5, 7, 8, 12])
+def test_margins_of_any_length_fail_as_the_unpacked_call(fn, size):
+    # Up to seven margins are passed on the stack, more through a tuple call: either way the
+    # error is the one `layout.setContentsMargins(*margins)` raises.
+    margins = tuple(range(size))
+    with pytest.raises(TypeError) as direct:
+        QGridLayout().setContentsMargins(*margins)
+    with pytest.raises(TypeError) as info:
+        fn(make_root("a"), margins)
+    assert str(info.value) == str(direct.value)
+
+
+def test_failing_host_names_iterator_propagates():
+    def names():
+        yield "a"
+        raise OSError("names failed")
+
+    root = make_root("a")
+    with pytest.raises(OSError, match="names failed"):
+        scroll_fn(root, names())
+    assert root.layout() is None and host(root, "a").parent() is root
+
+
+@pytest.mark.parametrize("fn", [lambda r: scroll_fn(r, ["a"]), lambda r: tabs_fn(r, {})], ids=["scroll", "tabs"])
+def test_removed_layout_class_on_a_root_without_layout(monkeypatch, fn):
+    monkeypatch.delattr(plotdeck, "QVBoxLayout")
+    root = make_root("a")
+    with pytest.raises(NameError, match="name 'QVBoxLayout' is not defined"):
+        fn(root)
+    assert root.layout() is None
+
+
 # ---- placement --------------------------------------------------------------------------------
 
 
@@ -67,7 +103,7 @@ def place_in_scroll(names, cols, missing):
 def place_in_tabs(names, cols, missing):
     root = make_root(*(n for n in names if n not in missing))
     result = tabs_fn(root, {"T": names}, cols=cols)
-    grid = result[names[0]].parentWidget().layout()
+    grid = next(iter(result.values())).parentWidget().layout()
     return {n: cell(grid, w) for n, w in result.items()}
 
 
@@ -80,6 +116,8 @@ N5 = ["h0", "h1", "h2", "h3", "h4"]
     (place_in_scroll, N5, 3, (), [(0, 0), (0, 1), (0, 2), (1, 0), (1, 1)]),
     (place_in_scroll, N5, 0, (), [(0, 0), (1, 0), (2, 0), (3, 0), (4, 0)]),
     (place_in_scroll, N5, -4, (), [(0, 0), (1, 0), (2, 0), (3, 0), (4, 0)]),
+    (place_in_scroll, N5, -1, (), [(0, 0), (1, 0), (2, 0), (3, 0), (4, 0)]),
+    (place_in_scroll, N5, -10**30, (), [(0, 0), (1, 0), (2, 0), (3, 0), (4, 0)]),
     (place_in_scroll, N5, 2.9, (), [(0, 0), (0, 1), (1, 0), (1, 1), (2, 0)]),
     (place_in_scroll, N5, True, (), [(0, 0), (1, 0), (2, 0), (3, 0), (4, 0)]),
     (place_in_scroll, N5, 10**30, (), [(0, 0), (0, 1), (0, 2), (0, 3), (0, 4)]),
@@ -97,6 +135,13 @@ N5 = ["h0", "h1", "h2", "h3", "h4"]
 ])
 def test_placement(place, names, cols, missing, cells):
     assert list(place(names, cols, missing).values()) == cells
+
+
+@pytest.mark.parametrize("fn", [place_in_scroll, place_in_tabs], ids=["scroll", "tabs"])
+def test_names_of_any_iterable_place_alike(fn):
+    # Lists and tuples are read by index, any other iterable through its iterator.
+    cells = [fn(kind(N5), 2, ()) for kind in (list, tuple, lambda names: dict.fromkeys(names).keys())]
+    assert cells == [cells[0]] * 3
 
 
 # ---- the scroll grid --------------------------------------------------------------------------
@@ -266,6 +311,38 @@ def test_tab_widget_parts_are_never_hosts():
     tabs = root.layout().itemAt(0).widget()
     assert tabs.count() == 2 and tabs.parent() is root
     assert all(w.parent() is tabs.widget(1).widget() for n, w in result.items() if n != "a")
+
+
+def test_rebound_tab_widget_class_is_asked_only_documented_calls(monkeypatch):
+    asked = []
+
+    class Tabs(QTabWidget):
+        def children(self):
+            asked.append("children")
+            return super().children()
+
+    monkeypatch.setattr(plotdeck, "QTabWidget", Tabs)
+    root = make_root("a")
+    result = tabs_fn(root, {"A": ["a", "b"]})
+    tabs = root.layout().itemAt(0).widget()
+    assert type(tabs) is Tabs and tabs.count() == 1 and asked == []
+    assert result["a"] is host(root, "a") and result["b"].objectName() == "b"
+
+
+class LengthZero:
+    """Names whose length claims none: the column height comes out 0, as len() gives it."""
+
+    def __len__(self):
+        return 0
+
+    def __iter__(self):
+        return iter(["a"])
+
+
+def test_names_longer_than_their_length_divide_by_zero():
+    root = make_root("a")
+    with pytest.raises(ZeroDivisionError, match="integer division or modulo by zero"):
+        tabs_fn(root, {"A": LengthZero()})
 
 
 class Mutating(list):

@@ -194,7 +194,9 @@ FAILURE_REPORT = """
     ("import PySide6.QtCore; PySide6.QtCore.Qt = type('Qt', (), {})",
      "plotdeck", "AttributeError type object 'Qt' has no attribute 'SolidLine'"),
     ("sys.modules['typing'] = None", "finders", "ModuleNotFoundError import of typing halted; None in sys.modules"),
-], ids=["missing-name", "no-numpy", "attribute-error", "no-solid-line", "no-typing"])
+    ("import types; m = types.ModuleType('fernkit'); m.__getattr__ = lambda n: 1 / 0; sys.modules['fernkit'] = m",
+     "choosers", "ZeroDivisionError division by zero"),
+], ids=["missing-name", "no-numpy", "attribute-error", "no-solid-line", "no-typing", "fernkit-fails"])
 def test_body_failure(setup, short, first_line):
     out = run_ok("import sys\n" + setup + "\n" + textwrap.dedent(FAILURE_REPORT).format(short=short))
     assert out.splitlines() == [first_line, f"init larkui.{short} larkui/{short}"]
@@ -241,6 +243,25 @@ def test_already_loaded_module_is_used_without_a_new_import():
         print(f.QObject is real.QObject, f.T.__bound__ is real.QObject)
     """)
     assert out.strip() == "True True"
+
+
+class_of_bad_truth = "type('BadTruth', (), {'__bool__': lambda self: 1 / 0})()"
+
+
+@pytest.mark.parametrize("setup, check", [
+    # a loaded object that is not a module and has no __spec__ is taken as it is
+    ("import PySide6.QtCore, typing, types; stand_in = types.SimpleNamespace(**{k: v for k, v in vars(typing).items() "
+     "if not k.startswith('__')}); stand_in.Type = int; sys.modules['typing'] = stand_in",
+     "import larkui.finders as m; sys.modules['typing'] = typing; print(m.Type is int)"),
+    # a spec whose _initializing has no truth value counts as initialised
+    (f"import typing, types; typing.__spec__ = types.SimpleNamespace(_initializing={class_of_bad_truth})",
+     "import larkui.finders as m; print(m.TypeVar is typing.TypeVar)"),
+    # a loaded submodule that is not (or no longer) an attribute of its package
+    ("import fernkit.filedesk; del sys.modules['fernkit'].filedesk",
+     "import larkui.choosers as m; print(m.filedesk is sys.modules['fernkit.filedesk'])"),
+], ids=["no-spec", "spec-without-truth", "submodule-not-attribute"])
+def test_loaded_modules_taken_as_they_are(setup, check):
+    assert run_ok("import sys\n" + setup + "\n" + check).splitlines() == ["True"]
 
 
 def test_no_version_warning_on_a_matching_interpreter():

@@ -10,7 +10,7 @@ import traceback
 
 import numpy as np
 import pytest
-from PySide6.QtCharts import QLineSeries
+from PySide6.QtCharts import QLineSeries, QValueAxis
 
 import larkui.finders as finders
 import larkui.plotdeck as plotdeck
@@ -56,6 +56,37 @@ def test_a_faulty_table_fails_the_import_loudly(hooks_dir):
                    "init larkui._hooks_bad_table"]
 
 
+def test_faulty_tables_and_defaults_are_refused_when_the_function_is_made(hooks):
+    assert hooks.table_faults == [
+        "SystemError: too_many: too many parameters",
+        "SystemError: the table of duplicate is faulty: duplicate parameter 'a'",
+        "SystemError: the table of disagreeing is faulty: exact type and conversion disagree for 'a'",
+        "SystemError: the table of positional_after_keyword is faulty: positional parameter after keyword-only "
+        "ones: 'b'",
+        "TypeError: Argument 'a' has incorrect type (expected int, got str)",
+        "TypeError: Argument 'a' has incorrect type (expected str, got int)",
+        "NameError: name 'no_such_global' is not defined",
+    ]
+
+
+def test_defaults_are_converted_once_as_a_call_would(hooks):
+    f = hooks.converted_defaults
+    assert f.__defaults__ == (2.75, 3, 7, "int")  # shown as written
+    assert hooks.converted_defaults() == (2, 3, 3.0, True, "int")
+    assert f() == f(2.75, 3, 7, "int") == f(count=2.75, real=3, flag=7)
+    assert type(f()[0]) is int and f()[1] is f.__defaults__[1]
+
+
+def test_required_keyword_only_parameter(hooks):
+    assert hooks.needs_keyword(key=5) == 5
+    for call in (lambda: hooks.needs_keyword(), lambda: hooks.needs_keyword(kee=5)):
+        with pytest.raises(TypeError) as info:
+            call()
+        assert str(info.value) == "needs_keyword() needs keyword-only argument key"
+    with pytest.raises(TypeError, match=r"takes exactly 0 positional arguments \(1 given\)"):
+        hooks.needs_keyword(5)
+
+
 # ---- a function left over from a failed module body ----
 
 def test_function_from_a_failed_body_keeps_its_own_namespace():
@@ -96,6 +127,20 @@ def test_function_from_a_failed_body_keeps_its_own_namespace():
     """)
     assert out == ["['build_sample_value_chart', 'make_scatter']", "False", "QChart Sample True", "True True",
                    "name 'QChart' is not defined", "QChart"]
+
+
+def test_weak_references_end_with_the_function(hooks_dir):
+    out = run_ok("""
+        import gc, weakref
+        import larkui._hooks as hooks
+        f = hooks.needs_keyword
+        ended = []
+        ref = weakref.ref(f, lambda r: ended.append(r))
+        del hooks.needs_keyword, f
+        gc.collect()
+        print(ref() is None, ended == [ref])
+    """, hooks_dir)
+    assert out == ["True True"]
 
 
 # ---- messages of a bad call, from the name object ----
@@ -142,7 +187,30 @@ def test_renamed_real_function_with_a_bad_keyword(hooks):
                    ascii("\udc80() takes exactly 3 positional arguments (1 given)")]
 
 
+def test_version_warning_as_error_fails_the_import_and_leaves_no_trace(hooks_dir):
+    out = run_ok("""
+        import sys, warnings
+        warnings.simplefilter("error", RuntimeWarning)
+        try:
+            import larkui._hooks_other_minor
+        except RuntimeWarning as e:
+            print("refused", "larkui._hooks_other_minor" in sys.modules)
+        warnings.simplefilter("ignore", RuntimeWarning)
+        import larkui._hooks_other_minor as m
+        print(m.probe(1, 2.0, 0)[0])
+    """, hooks_dir)
+    assert out == ["refused False", "1"]
+
+
 # ---- the binder's rules ----
+
+class BadTruth:
+    def __init__(self, tag):
+        self.tag = tag
+
+    def __bool__(self):
+        raise ValueError(f"no truth for {self.tag}")
+
 
 class FloatOf:
     def __init__(self, value):
@@ -187,6 +255,47 @@ def test_none_passes_only_where_the_default_is_none(hooks, kwargs, message):
         hooks.probe(**args)
     assert str(info.value) == message
     assert hooks.probe(1, 1.0, 0, "t", None)[5] is None
+
+
+class BadFloat:
+    def __float__(self):
+        raise ArithmeticError("no float")
+
+
+def outcome(call):
+    try:
+        result = call()
+    except Exception as e:
+        return type(e), str(e)
+    return result
+
+
+@pytest.mark.parametrize("args", [
+    (4, 1.5, 0, "x"), (2.9, np.float32(2), [], None), ("x", 1.0, 1, 1), (1, "y", 1, 1), ("x", "y", 1, 1),
+    (1, BadFloat(), 1, 1), (1, 1.0, BadTruth("flag"), 1), ("x", 1.0, BadTruth("flag"), 1), (None, None, None, None),
+])
+def test_all_positional_shortcut_binds_as_the_general_path(hooks, args):
+    # A call that gives every parameter positionally skips the keyword and default handling;
+    # with one of them by keyword, or fewer given, the same arguments go the general way.
+    f = hooks.converted_defaults
+    names = ["count", "real", "flag", "type_name"]
+    shortcut = outcome(lambda: f(*args))
+    assert outcome(lambda: f(*args[:3], type_name=args[3])) == shortcut
+    assert outcome(lambda: f(**dict(zip(names, args)))) == shortcut
+    assert outcome(lambda: f(*args[:2], **dict(zip(names[2:], args[2:])))) == shortcut
+
+
+@pytest.mark.parametrize("args", [
+    ([], None, None, (0, 1), 0.5), ((), None, None, None, 0.1), ([], None, None, [0, 1], 0.1),
+    ([], None, None, (0, 1), "x"), ([], None, None, None, BadFloat()),
+])
+def test_all_positional_shortcut_on_a_library_function(args):
+    axis = QValueAxis()
+    args = tuple(axis if a is None and i in (1, 2) else a for i, a in enumerate(args))
+    shortcut = outcome(lambda: plotdeck.sync_snapshot_chart(*args))
+    assert outcome(lambda: plotdeck.sync_snapshot_chart(*args[:4], margin_ratio=args[4])) == shortcut
+    assert outcome(lambda: plotdeck.sync_snapshot_chart(*args[:3], fixed_y_range=args[3],
+                                                        margin_ratio=args[4])) == shortcut
 
 
 def test_keyword_names_built_at_run_time_bind_like_interned_ones(hooks):

@@ -210,6 +210,7 @@ NON_FINITE = {
                        [("setRange", 1, 4), ("setTickCount", 4)]),
     "scroll-tuple-history": (scroll, [(NAN, 2.0, -INF, 3.0)], [("setRange", 1, 4), ("setTickCount", 4)]),
     "scroll-span-overflows": (scroll, [[-1e308, 1e308]], [("setRange", -1e308, 1e308)] + TICK6),
+    "scroll-high-end-overflows": (scroll, [[0.0, 1.7e308]], [("setRange", 0.0, 1.7e308)] + TICK6),
     # sync_snapshot_chart: NumPy's min and max, or the extremes of the finite values
     "snap-nan": (snap, [np.array([NAN, 1.0]), np.array([2.0, 4.0])], [("setRange", 0.7, 4.3)]),
     "snap-inf": (snap, [np.array([1.0, INF, 2.0])], [("setRange", 0.9, 2.1)]),
@@ -265,6 +266,16 @@ def test_non_finite_x_positions_do_not_move_the_x_range(func, positions, x_call)
     assert kinds(axX.calls[:1]) == kinds([x_call])
 
 
+class FloatFloor(float):
+    """A number whose floor and ceil are whole floats, not ints."""
+
+    def __floor__(self):
+        return float(math.floor(float(self)))
+
+    def __ceil__(self):
+        return float(math.ceil(float(self)))
+
+
 @pytest.mark.parametrize("history, y_calls", [
     ([3, 5], [("setRange", 2, 6), ("setTickCount", 5)]),          # ints stay ints
     ([5, 5.0], [("setRange", 4, 6), ("setTickCount", 3)]),
@@ -272,7 +283,9 @@ def test_non_finite_x_positions_do_not_move_the_x_range(func, positions, x_call)
     ((1.0, 40.0), [("setRange", -2.9, 43.9)] + TICK6),                 # a tuple slices to a tuple
     ([1.0, 2, Fraction(1, 3), 0.5, 100], [("setRange", -9.633333333333333, 109.96666666666667)] + TICK6),
     ([10 ** 40, 1.0], [("setRange", 1.0 - 1e39, 1e40 + 1e39)] + TICK6),
-], ids=["ints", "int-and-float", "fraction", "tuple", "mixed", "huge-int"])
+    ([FloatFloor(3.2), FloatFloor(9.9)], [("setRange", 2.0, 11.0), ("setTickCount", 10)]),  # the count an int
+    ((), []),
+], ids=["ints", "int-and-float", "fraction", "tuple", "mixed", "huge-int", "float-floor", "empty-tuple"])
 def test_values_of_other_number_types(history, y_calls):
     buf = point_buffer([])
     buf.history = history
@@ -287,7 +300,8 @@ def test_values_of_other_number_types(history, y_calls):
     (-1, (4.0, 2.0), [1.0, 2.0, 3.0, 30.0]),
     (2, (1.0, 2.0), [2.0, 3.0, 30.0]),
     (10.9, (1, 10), [1.0, 2.0, 3.0, 30.0]),  # truncated to int
-], ids=["huge", "negative", "minus-one", "small", "float"])
+    (0, (3.0, 2.0), [30.0]),                 # sliced from -1: the last value only
+], ids=["huge", "negative", "minus-one", "small", "float", "zero"])
 def test_window_size_of_any_int(window_size, x_range, history_used):
     buf = point_buffer([(1.0, 0.0), (2.0, 0.0)])
     buf.history = [1.0, 2.0, 3.0, 30.0]
@@ -298,6 +312,151 @@ def test_window_size_of_any_int(window_size, x_range, history_used):
     probe.history = history_used
     scroll([probe], RecordingAxis(), expected, 10 ** 6)
     assert kinds(axY.calls) == kinds(expected.calls)
+
+
+# ---- the plain-number scans against the general comparisons, on the same values ----
+
+RECENT = {
+    "floats": [3.2, 9.9, 5.0, 4.1],
+    "float-int-float": [5.0, 7, 6.0, 4.5],
+    "int-first": [7, 5.0, 6.0, 3],
+    "non-finite": [NAN, 2.0, INF, 3.0, -INF],
+    "wide": [0.0, 100.0, 50.0],
+    "equal-int-and-float": [4, 4.0, 4],
+    "beyond-double-precision": [2.0 ** 53, 2 ** 53 + 1],
+    "huge-span": [-1e308, 1e308],
+    "window-tail": [float(i % 7) for i in range(40)] + [90.0, 2.0],
+}
+
+
+class SubFloat(float):
+    pass
+
+
+class SubInt(int):
+    pass
+
+
+def split_history(values, *kinds):
+    """The same values over len(kinds) buffers, each history of its own kind."""
+    cut = [len(values) * i // len(kinds) for i in range(len(kinds) + 1)]
+    return [kind(values[a:b]) for kind, a, b in zip(kinds, cut, cut[1:])]
+
+
+@pytest.mark.parametrize("values", RECENT.values(), ids=RECENT.keys())
+def test_recent_value_scan_matches_the_general_comparisons(values):
+    # Plain floats and ints in exact lists are folded directly; tuples, anything that comes after
+    # one, and subclasses of float and int go through the host's comparisons. Every split must
+    # give the same calls.
+    layouts = [[list(values)], [tuple(values)], split_history(values, tuple, list),
+               split_history(values, tuple, tuple), split_history(values, list, list, tuple),
+               split_history(values, list, list), [[SubFloat(v) if type(v) is float else SubInt(v) for v in values]]]
+    results = []
+    for histories in layouts:
+        bufs = [point_buffer([]) for _ in histories]
+        for buf, history in zip(bufs, histories):
+            buf.history = history
+        axY = RecordingAxis()
+        window = 10 if len(values) < 20 else 3
+        scroll(bufs, RecordingAxis(), axY, window)
+        results.append(kinds(axY.calls))
+    assert results == [results[0]] * len(layouts)
+    assert results[0]  # the y axis was set
+
+
+class Unordered:
+    """A value that raises when compared with `op`."""
+
+    def __init__(self, op):
+        self.op = op
+
+    def _cmp(self, op, other):
+        if op == self.op:
+            raise ArithmeticError(op)
+        return NotImplemented
+
+    def __eq__(self, other):
+        return self._cmp("==", other)
+
+    def __ne__(self, other):
+        return self._cmp("!=", other)
+
+    def __lt__(self, other):
+        return self._cmp("<", other)
+
+    __hash__ = object.__hash__
+
+
+@pytest.mark.parametrize("history, exc", [
+    ([1j, 2j], TypeError),                           # min() cannot order them either
+    ([np.array([1.0, 2.0])], ValueError),            # an array's truth is ambiguous
+    ([1.0, Unordered("!=")], ArithmeticError),
+    ([1.0, Unordered("==")], ArithmeticError),
+    ([Unordered("<"), Unordered("<")], ArithmeticError),
+], ids=["complex", "array", "ne", "eq", "lt"])
+def test_failing_comparison_of_recent_values_propagates(history, exc):
+    buf = point_buffer([(4.0, 1.0)])
+    buf.history = history
+    axX, axY = RecordingAxis(), RecordingAxis()
+    with pytest.raises(exc):
+        scroll([buf], axX, axY, 10)
+    assert axX.calls[0] == ("setRange", 1, 10) and axY.calls == []
+
+
+FRAMES = {
+    "nan": [NAN, 1.0, 2.0, 5.0],
+    "inf-last": [3.0, 1.0, INF],
+    "minus-inf-first": [-INF, 4.0, -2.5],
+    "all-non-finite": [NAN, INF, -INF],
+    "one-finite": [INF, 7.0, NAN],
+}
+
+
+@pytest.mark.parametrize("values", FRAMES.values(), ids=FRAMES.keys())
+def test_frame_extremes_numpy_route_matches_the_generic_loop(values):
+    # A float array with a non-finite extreme keeps to NumPy (data[np.isfinite(data)]); any other
+    # frame goes through the finite values one by one. Both must set the same y range.
+    frames = {"float64": np.array(values), "float32": np.array(values, dtype=np.float32),
+              "list": list(values), "tuple": tuple(values)}
+    if not any(v != v for v in values):  # NumPy's min of objects is not NaN-aware
+        frames["object-array"] = np.array(values, dtype=object)
+    results = {}
+    for name, frame in frames.items():
+        axY = RecordingAxis()
+        snap([frame_buffer(frame)], RecordingAxis(), axY)
+        assert all(c[0] == "setRange" and isinstance(v, (float, np.floating)) for c in axY.calls for v in c[1:])
+        results[name] = [float(v) for c in axY.calls for v in c[1:]]
+    float32 = results.pop("float32")
+    assert all(r == results["float64"] for r in results.values()), results
+    assert float32 == pytest.approx(results["float64"])
+
+
+@pytest.mark.parametrize("func, positions, x_call", [
+    (scroll, [57], ("setRange", 48, 57)),
+    (scroll, [Fraction(115, 2)], ("setRange", Fraction(97, 2), Fraction(115, 2))),
+    (scroll, [Decimal("57"), 3.0], ("setRange", Decimal("48"), Decimal("57"))),
+    (snap, [3], ("setRange", 3, 5)),
+    (snap, [3, 1.5], ("setRange", 1.5, 5)),
+    (snap, [Fraction(1, 2)], ("setRange", Fraction(1, 2), Fraction(5, 2))),
+    (snap, [Decimal("2.5"), 0], ("setRange", 0, Decimal("4.5"))),
+], ids=["scroll-int", "scroll-fraction", "scroll-decimal", "snap-int", "snap-int-and-float", "snap-fraction",
+        "snap-decimal-and-int"])
+def test_x_positions_of_other_number_types_keep_their_type(func, positions, x_call):
+    # Only floats have a shortcut for the finiteness check; other numbers are compared and
+    # added as they are, and the x range ends keep their types.
+    if func is scroll:
+        bufs = [point_buffer([]) for _ in positions]
+        for buf, x in zip(bufs, positions):
+            buf.last_x = x
+        args = (10,)
+    else:
+        bufs = [frame_buffer(np.array([1.0, 2.0])) for _ in positions]
+        for buf, offset in zip(bufs, positions):
+            buf.last_snapshot_offset = offset
+        args = ()
+    axX = RecordingAxis()
+    func(bufs, axX, RecordingAxis(), *args)
+    assert kinds(axX.calls[:1]) == kinds([x_call])
 
 
 # ---- what is read, in which order; what happens on errors ----
