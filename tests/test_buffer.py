@@ -442,7 +442,6 @@ def key_in_class():
     return type("Keyed", (QLineSeries,), {SameHashAsReplace("x"): 1})()
 
 
-@pytest.mark.xfail(strict=True, reason="the NumPy shortcut leaves its lookup error set (SystemError)")
 @pytest.mark.parametrize("make", [key_in_instance, key_in_class], ids=["instance-dict", "class-dict"])
 def test_failing_lookup_of_replace_ends_as_the_lookup_in_python(make):
     s = make()

@@ -65,16 +65,7 @@ Ref buffer_init(const Env&, const InitArgs& a) {
 }
 
 // len(history) > max_history, as the host compares them.
-bool longer_than(Py_ssize_t n, PyObject* limit) {
-    if (PyLong_CheckExact(limit)) {
-        int overflow = 0;
-        const long long v = PyLong_AsLongLongAndOverflow(limit, &overflow);
-        if (overflow) return overflow < 0;
-        if (v == -1 && PyErr_Occurred()) throw_error();
-        return static_cast<long long>(n) > v;
-    }
-    return compare(int_of(n).get(), limit, Py_GT);
-}
+bool longer_than(Py_ssize_t n, PyObject* limit) { return compare(int_of(n).get(), limit, Py_GT); }
 
 struct AddPointArgs {
     PyObject* self;

@@ -36,14 +36,6 @@ const Name s_findChild{"findChild"}, s_layout{"layout"}, s_setLayout{"setLayout"
 
 // self.name(*items): the items of an exact tuple as separate positional arguments.
 Ref call_method_unpacked(PyObject* self, const Name& name, PyObject* items) {
-    const Py_ssize_t n = PyTuple_GET_SIZE(items);
-    constexpr Py_ssize_t inline_max = 8;
-    if (n < inline_max) {
-        PyObject* stack[inline_max];
-        stack[0] = self;
-        for (Py_ssize_t i = 0; i < n; ++i) stack[i + 1] = PyTuple_GET_ITEM(items, i);
-        return Ref::steal(PyObject_VectorcallMethod(name.get(), stack, static_cast<std::size_t>(n + 1), nullptr));
-    }
     Ref method = getattr(self, name);
     return Ref::steal(PyObject_Call(method.get(), items, nullptr));
 }
