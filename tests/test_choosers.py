@@ -98,14 +98,22 @@ def line(text=""):
 
 # ---- module interface ----
 
-def test_import_fails_without_fernkit():
-    proc = run_python("""
+@pytest.mark.parametrize("block, exc_type", [
+    ("sys.modules['fernkit'] = None", "ModuleNotFoundError"),
+    ("import types; sys.modules['fernkit'] = types.ModuleType('fernkit')", "ImportError"),
+], ids=["missing", "without-filedesk"])
+def test_import_without_fernkit_says_what_to_install(block, exc_type):
+    proc = run_python(f"""
         import sys
-        sys.modules['fernkit'] = None
-        import larkui.choosers
+        {block}
+        try:
+            import larkui.choosers
+        except ImportError as e:
+            print(type(e).__name__, e.__notes__)
     """)
-    assert proc.returncode != 0
-    assert "ModuleNotFoundError" in proc.stderr and "init larkui.choosers" in proc.stderr
+    assert proc.returncode == 0, proc.stderr
+    name, notes = proc.stdout.split(" ", 1)
+    assert name == exc_type and "pip install ./fernkit" in notes and "not on PyPI" in notes
 
 
 # ---- last-directory memory ----
