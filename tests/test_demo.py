@@ -378,8 +378,8 @@ class RecordingSensor:
         return np.concatenate(self.blocks)  # sample n at index n - 1
 
 
-FORCED_DROPOUT = range(5001, 5121)  # 120 lost samples, 12 pixels or so
-STREAM_TICKS = 150                  # the window shows samples 2001 to 6000
+FORCED_DROPOUT = range(4601, 4721)  # 120 lost samples, 12 pixels or so
+STREAM_TICKS = 125                  # the window shows samples 1001 to 5000
 
 
 @pytest.fixture(scope="module", params=[None, 1000], ids=["every-point", "budget-1000"])
