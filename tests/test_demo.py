@@ -11,7 +11,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-TICKS = 200  # 8 simulated seconds: past the point where the demo starts trimming its streaming series
+TICKS = 200  # 8 simulated seconds: the 4 s windows have been full for half the run
 
 
 @pytest.fixture(scope="module")
@@ -56,6 +56,8 @@ def test_window_description_is_package_data():
     (["--minutes", "0.0001"], "--minutes"),  # less than one 40 ms tick
     (["--minutes", "nan"], "--minutes"),
     (["--report-every", "0"], "--report-every"),
+    (["--display-budget", "-1"], "--display-budget"),
+    (["--display-budget", "many"], "--display-budget"),
     (["--exit-after", "0"], "--exit-after"),
     (["--exit-after", "-5"], "--exit-after"),
     (["--exit-after", "inf"], "--exit-after"),
@@ -141,8 +143,17 @@ def pixels(path):
     """An image file as an (h, w, 3) uint8 array."""
     from PySide6.QtGui import QImage
 
-    image = QImage(str(path)).convertToFormat(QImage.Format.Format_RGB32)
-    assert not image.isNull(), path
+    return pixels_of(QImage(str(path)))
+
+
+def pixels_of(image):
+    """A QImage or QPixmap as an (h, w, 3) uint8 array."""
+    from PySide6.QtGui import QImage
+
+    if not isinstance(image, QImage):
+        image = image.toImage()
+    assert not image.isNull()
+    image = image.convertToFormat(QImage.Format.Format_RGB32)
     h, w = image.height(), image.width()
     raw = np.frombuffer(image.constBits(), np.uint8, count=h * image.bytesPerLine()).reshape(h, image.bytesPerLine())
     return raw[:, :w * 4].reshape(h, w, 4)[:, :, 2::-1].copy()  # BGRA in memory -> RGB
@@ -163,6 +174,20 @@ def test_prints_its_measurements(demo):
     proc, _, _ = demo
     assert "points/s" in proc.stdout and "sync median" in proc.stdout
     assert f"{TICKS} ticks" in proc.stdout
+    # Eight channels at 1 kHz, all plotted, less the Z channel's hidden second half.
+    line = next(line for line in proc.stdout.splitlines() if line.startswith("streaming: "))
+    rate = float(line.split()[1].replace(",", ""))
+    assert line.split()[2] == "samples/s" and 7500 <= rate < 7510, line  # and a few dropout markers
+
+
+def test_lost_samples_are_gaps_without_qt_warnings(demo):
+    """NaN samples reach the lines as gaps; Qt warns of every NaN point appended to a series, and
+    the demo's output has no such warning (the demo no longer silences it)."""
+    proc, _, summary = demo
+    streaming = [c for c in summary["charts"].values() if c["tab"] == "Streaming"]
+    assert sum(n for c in streaming for n in c["lost_samples"].values()) > 0
+    assert sum(s["gaps"] for c in streaming for s in c["series"].values() if s["kind"] == "QLineSeries") > 0
+    assert "Ignored NaN" not in proc.stdout + proc.stderr
 
 
 def test_every_tab_has_its_screenshot(demo):
@@ -206,15 +231,19 @@ def test_streaming_axes_follow_the_data(demo):
         if chart["tab"] != "Streaming":
             continue
         visible = [s for s in chart["series"].values() if s["visible"]]
-        newest = max(s["last_x"] for s in visible)
-        assert newest == summary["samples_per_channel"]
+        newest = summary["samples_per_channel"]
         assert chart["x_range"] == [newest - window + 1, newest], host
         assert_y_range_fits(host, chart, visible, slack=4.0)
-        # The demo bounds its series: points of a line older than one and a half windows were dropped.
-        for s in visible:
-            assert s["count"] <= summary["series_cap"], host
-            if s["kind"] == "QLineSeries":
-                assert s["first_x"] >= newest - 1.5 * window, host
+        # A line holds the window's samples and nothing older: all of them, or min/max pairs of them.
+        for name, s in chart["series"].items():
+            if s["kind"] != "QLineSeries" or not s["visible"]:
+                continue
+            assert s["window"] == window and s["display_budget"] == summary["display_budget"], (host, name)
+            # Each bucket of samples gives its extremes (and a gap), wherever they lie in the bucket.
+            buckets = s["display_budget"] // 2
+            assert buckets <= s["count"] <= 3 * buckets, (host, name, s["count"])
+            assert newest - window < s["first_x"] < newest - window + 1 + window / buckets, (host, name)
+            assert newest - window / buckets < s["last_x"] <= newest, (host, name)
 
 
 def test_snapshot_axes_follow_the_data(demo):
@@ -327,3 +356,139 @@ def test_small_spans_keep_one_tick_per_whole_number_when_it_fits(demo):
     lo, hi = vibration["range"]
     assert hi - lo >= 12 and vibration["tick_count"] == hi - lo + 1  # the sync's count, one per whole number
     assert len(tick_values(vibration)) < vibration["tick_count"]
+
+
+# ---- the streaming charts, ticked in this process
+
+
+class RecordingSensor:
+    """A demo sensor whose samples are kept, with the samples numbered in `lost` forced to NaN."""
+
+    def __init__(self, sensor, lost=range(0)):
+        self.sensor, self.lost, self.blocks = sensor, lost, []
+
+    def read(self, start, count):
+        values = self.sensor.read(start, count)
+        n = np.arange(start + 1, start + count + 1)
+        values[(n >= self.lost.start) & (n < self.lost.stop)] = np.nan
+        self.blocks.append(values.copy())
+        return values
+
+    def samples(self):
+        return np.concatenate(self.blocks)  # sample n at index n - 1
+
+
+FORCED_DROPOUT = range(4601, 4721)  # 120 lost samples, 12 pixels or so
+STREAM_TICKS = 125                  # the window shows samples 1001 to 5000
+
+
+@pytest.fixture(scope="module", params=[None, 1000], ids=["every-point", "budget-1000"])
+def streamed(request, qapp):
+    """A demo window ticked here, its sensors recorded, a dropout forced on every channel; the Qt
+    messages printed meanwhile."""
+    from PySide6.QtCore import qInstallMessageHandler
+
+    from larkui.demo.app import DemoWindow
+
+    demo = DemoWindow(7, request.param)
+    for chart in demo.streaming:
+        for ch in chart.channels:
+            ch.sensor = RecordingSensor(ch.sensor, FORCED_DROPOUT)
+    messages = []
+    previous = qInstallMessageHandler(lambda _mode, _context, text: messages.append(text))
+    try:
+        demo.window.show()
+        for _ in range(STREAM_TICKS):
+            demo.tick()
+            qapp.processEvents()
+    finally:
+        qInstallMessageHandler(previous)
+    yield demo, messages
+    demo.window.close()
+    demo.window.deleteLater()
+
+
+def points_of(series):
+    pts = series.points()
+    return np.array([p.x() for p in pts]), np.array([p.y() for p in pts])
+
+
+def expected_count(y, buckets):
+    """Points in a min/max decimation of `y`: per bucket its least and greatest finite sample and its
+    first lost one, each once."""
+    n, count = len(y), 0
+    for b in range(buckets):
+        part = y[n * b // buckets:n * (b + 1) // buckets]
+        finite = np.flatnonzero(np.isfinite(part))
+        picked = {int(np.flatnonzero(~np.isfinite(part))[0])} if len(finite) < len(part) else set()
+        if len(finite):
+            picked |= {int(finite[np.argmin(part[finite])]), int(finite[np.argmax(part[finite])])}
+        count += len(picked)
+    return count
+
+
+def test_streaming_lines_plot_every_sample_of_the_window(streamed):
+    from larkui.demo.app import WINDOW_SAMPLES
+
+    demo, _ = streamed
+    newest = demo.sample
+    window_x = np.arange(newest - WINDOW_SAMPLES + 1, newest + 1, dtype=float)
+    for chart in demo.streaming:
+        for ch, buffer in zip(chart.channels, chart.buffers):
+            y = ch.sensor.samples()[-WINDOW_SAMPLES:]
+            xs, ys = points_of(buffer.series)
+            where = (chart.host, ch.name)
+            if demo.display_budget is None:
+                assert np.array_equal(xs, window_x), where
+                assert np.array_equal(ys, y, equal_nan=True), where
+                continue
+            buckets = demo.display_budget // 2
+            assert len(xs) == expected_count(y, buckets), where
+            # The points are samples of the window, in order, with their own values; the first and
+            # last bucket have theirs.
+            assert np.all(np.diff(xs) > 0), where
+            assert window_x[0] <= xs[0] < window_x[0] + WINDOW_SAMPLES / buckets, where
+            assert newest - WINDOW_SAMPLES / buckets < xs[-1] <= newest, where
+            assert np.array_equal(ys, y[(xs - window_x[0]).astype(int)], equal_nan=True), where
+            # The line reaches every extreme of the samples it stands for.
+            assert np.nanmin(ys) == np.nanmin(y) and np.nanmax(ys) == np.nanmax(y), where
+
+
+def test_a_dropout_is_a_gap_with_a_marker(streamed):
+    """The lost samples are a break in the line (a NaN point, no point drawn inside it), with a
+    marker at the start of each dropout at the value it interrupted."""
+    from PySide6.QtCore import QPointF
+
+    demo, messages = streamed
+    for chart in demo.streaming:
+        for ch, buffer in zip(chart.channels, chart.buffers):
+            xs, ys = points_of(buffer.series)
+            inside = (xs >= FORCED_DROPOUT.start) & (xs < FORCED_DROPOUT.stop)
+            assert np.isnan(ys[inside]).any() and not np.isfinite(ys[inside]).any(), (chart.host, ch.name)
+    assert not [m for m in messages if "NaN" in m], messages
+
+    pressure = demo.streaming[1]
+    (i, markers), = pressure.dropout_buffers.items()
+    samples = pressure.channels[i].sensor.samples()
+    lost = np.isnan(samples)
+    starts = np.flatnonzero(lost[1:] & ~lost[:-1]) + 1  # index n - 1 of sample n; a good one before
+    assert FORCED_DROPOUT.start - 1 in starts and len(starts) >= 2  # the forced one and one of the sensor's
+    xs, ys = points_of(markers.series)
+    assert np.array_equal(xs, starts + 1.0) and np.array_equal(ys, samples[starts - 1])
+
+    # On the screen: the line's colour is missing across the gap, and present beside it.
+    line = pressure.buffers[i].series
+    image = pixels_of(pressure.view.grab())
+    top, bottom = (int(pressure.view.mapFromScene(pressure.chart.mapToScene(p)).y())
+                   for p in (pressure.chart.plotArea().topLeft(), pressure.chart.plotArea().bottomLeft()))
+
+    def column(x):
+        scene = pressure.chart.mapToScene(pressure.chart.mapToPosition(QPointF(x, 100.0), line))
+        return pressure.view.mapFromScene(scene).x()
+
+    left, right = column(FORCED_DROPOUT.start), column(FORCED_DROPOUT.stop - 1)
+    assert right - left >= 8, (left, right)
+    colour = line.color().name()
+    assert colour_pixels(image[top:bottom, left + 5:right - 1], colour) == 0  # the marker covers the first few
+    assert colour_pixels(image[top:bottom, left - 12:left - 2], colour) > 10
+    assert colour_pixels(image[top:bottom, right + 2:right + 12], colour) > 10

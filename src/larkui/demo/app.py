@@ -28,7 +28,7 @@ from typing import Any
 
 import numpy as np
 
-from larkui.demo.sensors import SAMPLE_RATE, ChirpSource, Sensor, block_means, magnitude_spectrum
+from larkui.demo.sensors import SAMPLE_RATE, ChirpSource, Sensor, magnitude_spectrum
 
 TICK_MS = 40                                     # the GUI timer's period (25 refreshes a second)
 SAMPLES_PER_TICK = SAMPLE_RATE * TICK_MS // 1000  # 40 new samples per channel per tick
@@ -36,19 +36,21 @@ WINDOW_SAMPLES = 4000                            # the streaming charts show the
 FRAME = 1000                                     # spectrum frame: 1 s, so the FFT bins are 1 Hz apart
 SCOPE = 100                                      # the time-domain chart shows the latest 100 ms
 
-# Qt Charts re-lays a line's whole geometry for every point appended, so the cost of a point grows
-# with the series' length. Two things keep the streaming tab smooth:
-#  - a plotted point is the mean of DECIMATION raw samples (50 points/s per channel): at 1 kHz a
-#    window would hold ten times more points than the chart has pixels across, and Qt's per-point
-#    cost would eat the whole frame time;
-#  - the series never grows past 1.5 windows: TimeSeriesBuffer never trims the Qt series (it only
-#    bounds its own y history), so once a series holds that much the demo drops the oldest
-#    half-window with one removePoints call. The chart keeps scrolling, and the per-tick cost stays
-#    flat however long the window runs, instead of growing until the GUI stalls.
-DECIMATION = 20
-POINTS_PER_WINDOW = WINDOW_SAMPLES // DECIMATION
-SERIES_CAP = POINTS_PER_WINDOW * 3 // 2
-assert SAMPLES_PER_TICK % DECIMATION == 0
+# Which buffer for which chart:
+#  - StreamBuffer (larkui.streaming) for a rolling window of a stream. The producer adds whole
+#    blocks of samples; a flush writes the newest `window` of them to the series in one bulk call,
+#    so the series never holds more than the window, every sample in it is plotted, and the cost
+#    of a tick stays the same however long the stream runs. NaN samples are written as gaps, which
+#    Qt draws as a break in the line. With a display budget, a window that holds many more samples
+#    than the plot has pixels across is written as the smallest and largest sample of each bucket,
+#    which draws the same line with fewer points.
+#  - TimeSeriesBuffer (larkui.plotdeck) appends the points added since the last flush and never
+#    trims its series, so a stream fed into it makes an ever longer series (Qt re-lays the whole
+#    line on every append, and warns "Ignored NaN" for every NaN point appended). It is the buffer
+#    for frame snapshots (set_data: the whole series replaced by one frame, kept as the caller's
+#    object), and sync_snapshot_chart takes TimeSeriesBuffer only: the Spectrum tab uses it.
+# Both can be passed to sync_scrolling_chart.
+DISPLAY_BUDGET = 1000  # points written per series: 500 min/max pairs, more than the plot has pixels across
 
 LAST_DIR_ATTR = "_last_dir"                      # where the window remembers the folder chosen last
 STREAMING_HOSTS = ["w_temperature", "w_pressure", "w_vibration", "w_flow"]
@@ -113,6 +115,9 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
                         help="also save the Streaming tab's window screenshot at this path (for docs/demo.png)")
     parser.add_argument("--report-every", type=whole_number(1), default=25,
                         help="offscreen: print the per-tick measurements averaged over this many ticks")
+    parser.add_argument("--display-budget", type=whole_number(0), default=DISPLAY_BUDGET, metavar="POINTS",
+                        help="most points a streaming series is written with; a window of more samples is "
+                             f"drawn as min/max pairs (default {DISPLAY_BUDGET}; 0: every sample as a point)")
     parser.add_argument("--seed", type=int, default=7, help="seed of the simulated instruments")
     return parser.parse_args(argv)
 
@@ -174,14 +179,48 @@ class Channel:
     def __init__(self, name: str, color: str, sensor: Sensor, *, mark_dropouts: bool = False) -> None:
         self.name, self.color, self.sensor = name, color, sensor
         self.mark_dropouts = mark_dropouts
-        self.last_value = math.nan
+        self.last_value = math.nan  # the newest sample that was not lost
+        self.lost = False           # whether the newest sample was lost
+        self.lost_samples = 0       # lost samples so far
+
+
+def dropout_starts(ch: Channel, samples: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """Where in a block a dropout begins, and the value it interrupts (the last good sample before).
+
+    A dropout that began in an earlier block is not begun again; one with no good sample before it
+    (the channel started lost) has nothing to mark. Updates the channel's last value and lost flag.
+    """
+    lost = np.isnan(samples)
+    before = np.empty_like(lost)
+    before[0], before[1:] = ch.lost, lost[:-1]
+    starts = np.flatnonzero(lost & ~before)
+    good = np.flatnonzero(~lost)
+    # The newest good sample before each start: one in this block, or the channel's last value.
+    values = np.full(len(starts), ch.last_value)
+    if good.size:
+        k = np.searchsorted(good, starts) - 1
+        inside = k >= 0
+        values[inside] = samples[good[k[inside]]]
+        ch.last_value = float(samples[good[-1]])
+    ch.lost = bool(lost[-1])
+    keep = ~np.isnan(values)
+    return starts[keep], values[keep]
+
+
+def dropout_window(sensor: Sensor) -> int:
+    """The most dropouts that one x window can show: each lasts at least its shortest length, with
+    at least one good sample before the next."""
+    shortest = sensor.dropout_ms[0] * SAMPLE_RATE // 1000
+    return WINDOW_SAMPLES // (shortest + 1) + 2
 
 
 class StreamingChart:
-    """A scrolling chart: one TimeSeriesBuffer per channel, synced on every tick."""
+    """A scrolling chart: one StreamBuffer per channel (and one per dropout-marker series), synced on
+    every tick."""
 
     def __init__(self, root, host: str, title: str, y_title: str, channels: list[Channel], *,
-                 fixed_y_range: tuple[float, float] | None = None, y_tick_cnt: int | None = None) -> None:
+                 fixed_y_range: tuple[float, float] | None = None, y_tick_cnt: int | None = None,
+                 display_budget: int | None = DISPLAY_BUDGET) -> None:
         from PySide6.QtGui import QFontMetricsF
 
         from larkui.plotdeck import add_line_to_chart, build_sample_value_chart, make_scatter
@@ -194,29 +233,36 @@ class StreamingChart:
         self.fixed_y_range = fixed_y_range
         self.y_tick_cnt = y_tick_cnt
         self.channels = channels
-        self.buffers = [self.make_buffer(add_line_to_chart(self.chart, self.axX, self.axY, ch.name, ch.color, 1.5))
+        self.buffers = [self.make_buffer(add_line_to_chart(self.chart, self.axX, self.axY, ch.name, ch.color, 1.5),
+                                         display_budget=display_budget)
                         for ch in channels]
-        # Qt Charts skips NaN points, so a dropout would only show as a straight bridge: mark each
-        # lost point at the last good value instead.
+        # A lost sample is a gap in its line; a marker at the start of each dropout, at the value it
+        # interrupted, makes a short gap easy to find.
         self.dropout_buffers: dict[int, Any] = {}
         for i, ch in enumerate(channels):
             if ch.mark_dropouts:
                 dots = make_scatter(self.chart, "Dropout", 7.0, "#ffbf00", "#7a5200", 1.0)
                 dots.attachAxis(self.axX)
                 dots.attachAxis(self.axY)
-                self.dropout_buffers[i] = self.make_buffer(dots)
+                self.dropout_buffers[i] = self.make_buffer(dots, dropout_window(ch.sensor))
         self.buffers += self.dropout_buffers.values()
         for marker in self.chart.legend().markers():
             marker.clicked.connect(partial(self.toggle_from_legend, marker))
 
     @staticmethod
-    def make_buffer(series):
-        """The buffer behind one series: where every streaming buffer is made."""
-        from larkui.plotdeck import TimeSeriesBuffer
+    def make_buffer(series, window: int | None = None, *, display_budget: int | None = None):
+        """The buffer behind one series: where every streaming buffer is made.
 
-        # sync_scrolling_chart takes the y values by count (window_size + 1 of them); with one point
-        # per DECIMATION samples that would reach many windows back, so the history holds one window.
-        return TimeSeriesBuffer(series, POINTS_PER_WINDOW + 1)
+        A line (no `window` given) shows the newest WINDOW_SAMPLES samples, exactly the x window,
+        and its history holds just those, so the y range is taken from the samples on show. A
+        marker series shows its newest `window` markers; its history is empty, since a marker sits
+        on a value that its line already brings to the y range.
+        """
+        from larkui.streaming import StreamBuffer
+
+        if window is None:
+            return StreamBuffer(series, WINDOW_SAMPLES, display_budget=display_budget, max_history=WINDOW_SAMPLES)
+        return StreamBuffer(series, window, max_history=0)
 
     def toggle_from_legend(self, marker) -> None:
         """A legend click hides or shows its series, as the user expects of a legend."""
@@ -237,23 +283,21 @@ class StreamingChart:
 
     def feed(self, start: int) -> int:
         """Reads one tick of samples from every channel into the buffers; returns the points added."""
+        x = np.arange(start + 1, start + SAMPLES_PER_TICK + 1, dtype=np.float64)
         added = 0
         for i, (ch, buffer) in enumerate(zip(self.channels, self.buffers)):
             samples = ch.sensor.read(start, SAMPLES_PER_TICK)
+            ch.lost_samples += int(np.isnan(samples).sum())
+            dropouts = self.dropout_buffers.get(i)
+            at, values = dropout_starts(ch, samples) if dropouts is not None else ((), ())
             # A hidden channel is not fed: every flush that writes points shows its series again.
             if not buffer.is_visible:
                 continue
-            dropouts = self.dropout_buffers.get(i)
-            x = start + DECIMATION
-            for y in block_means(samples, DECIMATION).tolist():
-                buffer.add_point(x, y)
-                if y == y:
-                    ch.last_value = y
-                elif dropouts is not None and dropouts.is_visible and ch.last_value == ch.last_value:
-                    dropouts.add_point(x, ch.last_value)
-                    added += 1
-                x += DECIMATION
-                added += 1
+            buffer.add_points(x, samples)
+            added += len(samples)
+            if len(at) and dropouts.is_visible:
+                dropouts.add_points(x[at], values)
+                added += len(at)
         return added
 
     def sync(self) -> float:
@@ -264,10 +308,6 @@ class StreamingChart:
         sync_scrolling_chart(self.buffers, self.axX, self.axY, WINDOW_SAMPLES, self.fixed_y_range, 0.1,
                              self.y_tick_cnt)
         elapsed = time.perf_counter() - t0
-        for buffer in self.buffers:
-            count = buffer.series.count()
-            if count > SERIES_CAP:
-                buffer.series.removePoints(0, count - POINTS_PER_WINDOW - 1)
         self.tidy_axes()
         return elapsed
 
@@ -315,7 +355,7 @@ class SnapshotChart:
 
 
 class DemoWindow:
-    def __init__(self, seed: int) -> None:
+    def __init__(self, seed: int, display_budget: int | None = DISPLAY_BUDGET) -> None:
         from PySide6.QtCore import QBuffer, QByteArray, QIODevice
         from PySide6.QtUiTools import QUiLoader
         from PySide6.QtWidgets import (QCheckBox, QLabel, QLineEdit, QListWidget, QMainWindow, QPushButton,
@@ -356,22 +396,24 @@ class DemoWindow:
         self.tabs = tabs
 
         rng = np.random.default_rng(seed)
+        streaming = partial(StreamingChart, window, display_budget=display_budget)
+        self.display_budget = display_budget
         self.streaming = [
-            StreamingChart(window, "w_temperature", "Coolant temperature", "°C", [
+            streaming("w_temperature", "Coolant temperature", "°C", [
                 Channel("Inlet", "#1f77b4", Sensor(rng, base=21.5, drift=0.8, amplitude=0.3, period_s=9, noise=0.08)),
                 Channel("Outlet", "#d62728", Sensor(rng, base=25.0, drift=1.0, amplitude=0.4, period_s=9,
                                                     phase=1.0, noise=0.08)),
             ]),
-            StreamingChart(window, "w_pressure", "Line pressure (with dropouts)", "kPa", [
+            streaming("w_pressure", "Line pressure (with dropouts)", "kPa", [
                 Channel("Line", "#2ca02c", Sensor(rng, base=101.0, drift=4.0, amplitude=22.0, period_s=3.5,
                                                   noise=1.2, dropouts_per_min=20), mark_dropouts=True),
             ]),
-            StreamingChart(window, "w_vibration", "Vibration (a legend click hides a series)", "m/s²", [
+            streaming("w_vibration", "Vibration (a legend click hides a series)", "m/s²", [
                 Channel("X", "#9467bd", Sensor(rng, base=0.0, drift=0.2, amplitude=1.2, period_s=0.9, noise=0.25)),
                 Channel("Y", "#ff7f0e", Sensor(rng, base=0.0, drift=0.2, amplitude=0.8, period_s=1.3, noise=0.25)),
                 Channel("Z", "#17becf", Sensor(rng, base=9.81, drift=0.2, amplitude=0.5, period_s=0.7, noise=0.25)),
             ]),
-            StreamingChart(window, "w_flow", "Coolant flow (fixed range)", "L/min", [
+            streaming("w_flow", "Coolant flow (fixed range)", "L/min", [
                 Channel("Pump A", "#8c564b", Sensor(rng, base=34.0, drift=5.0, amplitude=3.0, period_s=6,
                                                     noise=1.0, dropouts_per_min=12)),
                 Channel("Pump B", "#e377c2", Sensor(rng, base=22.0, drift=4.0, amplitude=2.0, period_s=5,
@@ -407,7 +449,9 @@ class DemoWindow:
         self.sample += SAMPLES_PER_TICK
         scroll_s = sum(chart.sync() for chart in self.streaming)
         snap_s = sum(chart.sync() for chart in self.spectrum)
-        return {"scrolling_s": scroll_s, "snapshot_s": snap_s, "points": added,
+        # Every visible line was written whole: the points its series now holds.
+        written = sum(b.series.count() for c in self.streaming for b in c.buffers[:len(c.channels)] if b.is_visible)
+        return {"scrolling_s": scroll_s, "snapshot_s": snap_s, "points": added, "written": written,
                 "frame_points": sum(len(b.last_snapshot_data) for c in self.spectrum for b in c.buffers
                                     if b.last_snapshot_data is not None)}
 
@@ -492,11 +536,11 @@ def write_sample_data(folder: Path) -> None:
 
 
 def quiet_qt_messages() -> None:
-    """Qt Charts warns once per NaN point it drops; the demo's dropouts make that noise on purpose."""
+    """The offscreen platform says on every window shown that it cannot propagate size hints."""
     from PySide6.QtCore import qInstallMessageHandler
 
     def handler(_mode, _context, message: str) -> None:
-        if message.startswith("Ignored NaN") or "propagateSizeHints" in message:
+        if "propagateSizeHints" in message:
             return
         sys.stderr.write(message + "\n")
 
@@ -569,7 +613,11 @@ def chart_summary(chart) -> dict:
         # The values the chart was last fed: the scrolling history, or the whole frame.
         fed = buffer.history if isinstance(chart, StreamingChart) else list(buffer.last_snapshot_data)
         fed = [y for y in fed if math.isfinite(y)]
-        series_info[series.name()] = {
+        if isinstance(chart, StreamingChart):
+            series_extra = {"window": buffer.window, "display_budget": buffer.display_budget}
+        else:
+            series_extra = {}
+        series_info[series.name()] = series_extra | {
             "visible": series.isVisible(),
             "count": len(pts),
             "first_x": pts[0][0] if pts else None,
@@ -579,11 +627,15 @@ def chart_summary(chart) -> dict:
             "y_min_fed": min(fed) if fed else None,
             "y_max_fed": max(fed) if fed else None,
             "kind": type(series).__name__,
+            "gaps": sum(1 for _, y in pts if y != y),
             "color": series.color().name(),
             "points_in_window": len(inside),
         }
     area = chart.view.mapFromScene(chart.chart.mapToScene(chart.chart.plotArea())).boundingRect()
-    return {"title": chart.chart.title(), "x_range": [x_min, x_max], "y_range": [chart.axY.min(), chart.axY.max()],
+    extra = {}
+    if isinstance(chart, StreamingChart):
+        extra["lost_samples"] = {ch.name: ch.lost_samples for ch in chart.channels}
+    return extra | {"title": chart.chart.title(), "x_range": [x_min, x_max], "y_range": [chart.axY.min(), chart.axY.max()],
             "fixed_y_range": list(chart.fixed_y_range) if chart.fixed_y_range else None,
             "plot_area": [area.x(), area.y(), area.width(), area.height()], "series": series_info,
             "axes": {"x": axis_summary(chart.axX), "y": axis_summary(chart.axY)}}
@@ -640,16 +692,21 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
     ticks_per_minute = 60_000 // TICK_MS
     rows: list[dict[str, float]] = []
     print(f"{ticks} ticks of {TICK_MS} ms ({ticks * TICK_MS / 1000:.0f} simulated s), "
-          f"sensors at {SAMPLE_RATE} Hz, one plotted point per {DECIMATION} samples")
-    print(f"{'ticks':>11} {'scroll sync':>12} {'snap sync':>10} {'tick':>9} {'points/tick':>11} {'points/s':>10}")
+          f"sensors at {SAMPLE_RATE} Hz, every sample plotted, windows of {WINDOW_SAMPLES} samples "
+          f"{budget_text(demo.display_budget)}")
+    # "tick cpu" is the processor time the tick took: on a busy machine the wall time also holds
+    # the time the process waited for a core.
+    print(f"{'ticks':>11} {'scroll sync':>12} {'snap sync':>10} {'tick':>9} {'tick cpu':>9} {'points/tick':>11} "
+          f"{'points/s':>10}")
     block: list[dict[str, float]] = []
     for i in range(ticks):
         if i == ticks // 2:
             hide_z_from_legend()
-        t0 = time.perf_counter()
+        t0, cpu0 = time.perf_counter(), time.process_time()
         row = demo.tick()
         app.processEvents()  # repaint as the event loop would between ticks
         row["tick_s"] = time.perf_counter() - t0
+        row["tick_cpu_s"] = time.process_time() - cpu0
         rows.append(row)
         block.append(row)
         if args.minutes is None and len(block) == args.report_every:
@@ -664,21 +721,31 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
     sync_s = [r["scrolling_s"] + r["snapshot_s"] for r in rows]
     points = sum(r["points"] + r["frame_points"] for r in rows)
     print(f"per tick: sync median {statistics.median(sync_s) * 1e3:.2f} ms, max {max(sync_s) * 1e3:.2f} ms; "
-          f"tick median {statistics.median(r['tick_s'] for r in rows) * 1e3:.2f} ms; "
+          f"tick median {statistics.median(r['tick_s'] for r in rows) * 1e3:.2f} ms "
+          f"({statistics.median(r['tick_cpu_s'] for r in rows) * 1e3:.2f} ms processor time); "
           f"{points / sum(sync_s):,.0f} points/s through the sync functions")
+    plotted = sum(r["points"] for r in rows) / (ticks * TICK_MS / 1000)
+    written = statistics.mean(r["written"] for r in rows[-min(ticks, 25):])
+    print(f"streaming: {plotted:,.0f} samples/s plotted (simulated time); the last ticks wrote {written:,.0f} points "
+          f"to the lines per tick, {sum(r['written'] for r in rows) / sum(r['scrolling_s'] for r in rows):,.0f} "
+          f"points/s through sync_scrolling_chart")
     if args.minutes is not None and ticks >= 2 * ticks_per_minute:
         first = statistics.mean(r["tick_s"] for r in rows[:ticks_per_minute])
         last = statistics.mean(r["tick_s"] for r in rows[-ticks_per_minute:])
+        first_cpu = statistics.mean(r["tick_cpu_s"] for r in rows[:ticks_per_minute])
+        last_cpu = statistics.mean(r["tick_cpu_s"] for r in rows[-ticks_per_minute:])
         print(f"long run: first minute {first * 1e3:.2f} ms/tick, last minute {last * 1e3:.2f} ms/tick, "
-              f"ratio {last / first:.2f} ({'within' if last <= 2 * first else 'NOT within'} 2x)")
+              f"ratio {last / first:.2f} ({'within' if last <= 2 * first else 'NOT within'} 2x); "
+              f"processor time {first_cpu * 1e3:.2f} and {last_cpu * 1e3:.2f} ms/tick")
         longest = max(b.series.count() for c in demo.streaming for b in c.buffers)
-        print(f"longest streaming series: {longest} points (cap {SERIES_CAP})")
+        print(f"longest streaming series: {longest} points (window {WINDOW_SAMPLES} samples, "
+              f"{budget_text(demo.display_budget)[1:-1]})")
 
     demo.status.showMessage(f"{demo.sample / SAMPLE_RATE:.0f} s simulated · sync {statistics.median(sync_s) * 1e3:.1f} ms "
-                            f"per tick (median) · {SAMPLE_RATE // DECIMATION} plotted points/s per channel")
+                            f"per tick (median) · {SAMPLE_RATE} plotted samples/s per channel")
     summary: dict[str, Any] = {"ticks": ticks, "samples_per_channel": demo.sample, "window_samples": WINDOW_SAMPLES,
-               "series_cap": SERIES_CAP, "tabs": [], "charts": {}, "charts_before_hiding": before_hiding,
-               "files": files}
+               "display_budget": demo.display_budget, "tabs": [], "charts": {},
+               "charts_before_hiding": before_hiding, "files": files}
     tabs = demo.tabs
     for index in range(tabs.count()):
         label = tabs.tabText(index)
@@ -702,15 +769,20 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
     return 0
 
 
+def budget_text(budget: int | None) -> str:
+    return f"(display budget {budget} points)" if budget else "(no display budget)"
+
+
 def print_block(done: int, block: list[dict[str, float]], label: str | None = None) -> None:
     n = len(block)
     scroll = sum(r["scrolling_s"] for r in block) / n
     snap = sum(r["snapshot_s"] for r in block) / n
     tick = sum(r["tick_s"] for r in block) / n
+    cpu = sum(r["tick_cpu_s"] for r in block) / n
     pts = sum(r["points"] + r["frame_points"] for r in block) / n
     rate = pts / (scroll + snap) if scroll + snap else float("nan")
     print(f"{label or f'{done - n + 1}-{done}':>11} {scroll * 1e3:9.2f} ms {snap * 1e3:7.2f} ms "
-          f"{tick * 1e3:6.2f} ms {pts:11.0f} {rate:10,.0f}")
+          f"{tick * 1e3:6.2f} ms {cpu * 1e3:6.2f} ms {pts:11.0f} {rate:10,.0f}")
 
 
 # ---------------------------------------------------------------- interactive run
@@ -775,7 +847,7 @@ def main(argv: list[str] | None = None) -> int:
     QApplication.setAttribute(Qt.ApplicationAttribute.AA_ShareOpenGLContexts)
     app = QApplication.instance() or QApplication(sys.argv[:1])
     quiet_qt_messages()
-    demo = DemoWindow(args.seed)
+    demo = DemoWindow(args.seed, args.display_budget or None)
     return run_offscreen(app, demo, args) if offscreen else run_interactive(app, demo, args.exit_after)
 
 

@@ -101,7 +101,3 @@ def magnitude_spectrum(frame: np.ndarray) -> np.ndarray:
     window = np.hanning(len(frame))
     return 2.0 * np.abs(np.fft.rfft(frame * window)) / window.sum()
 
-
-def block_means(samples: np.ndarray, block: int) -> np.ndarray:
-    """Means of consecutive blocks; a block with a dropout in it is NaN, so the gap stays visible."""
-    return samples.reshape(-1, block).mean(axis=1)
