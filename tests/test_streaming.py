@@ -414,10 +414,10 @@ def test_overridden_replace_gets_the_point_list():
 
 def test_no_leaks():
     s = QLineSeries()
-    buf = SB(s, 64, display_budget=16)
+    buf = SB(s, 64, display_budget=16, max_history=64)  # full after the warm-up: the history keeps floats
     block_x, block_y = np.arange(40.0), np.ones(40)
     r = Recorder()
-    generic = SB(r, 8)
+    generic = SB(r, 8, max_history=8)
 
     def feed():
         buf.add_point(1.5, 2.5)

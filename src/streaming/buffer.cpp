@@ -83,7 +83,8 @@ Ref buffer_init(const Env& env, const InitArgs& a) {
 
     // Everything new is made before anything old is let go, so a failure leaves the buffer as it was.
     Ring ring;
-    if (!ring.allocate(std::max(window, history))) {
+    FloatRing values;
+    if (!ring.allocate(std::max(window, history)) || !values.allocate(history)) {
         PyErr_NoMemory();
         throw_error();
     }
@@ -99,6 +100,7 @@ Ref buffer_init(const Env& env, const InitArgs& a) {
     b->out_x.release();
     b->out_y.release();
     b->ring = std::move(ring);
+    b->history = std::move(values);
     b->out_x = out_x;
     b->out_y = out_y;
     b->window = window;
@@ -122,7 +124,9 @@ struct PointArgs {
 // StreamBuffer.add_point(self, x, y): one sample, stored as two doubles.
 Ref buffer_add_point(const Env& env, const PointArgs& a) {
     StreamBufferObject* b = buffer_of(env, a.self, "add_point");
+    Ref y = a.y.as_float();
     b->ring.push(a.x.value, a.y.value);
+    b->history.push(y.release());
     ++b->added;
     return none();
 }
@@ -185,7 +189,12 @@ Ref buffer_add_points(const Env& env, const BlockArgs& a) {
         raise_format(PyExc_ValueError, "add_points takes blocks of equal length (x has %zd values, y has %zd)",
                      x.size(), y.size());
     if (!x.size()) return none();
+    // The history's floats are made first, so that running out of memory changes nothing.
+    const Py_ssize_t kept = std::min(x.size(), b->history.capacity());
+    std::vector<Ref> values(static_cast<std::size_t>(kept));
+    for (Py_ssize_t i = 0; i < kept; ++i) values[static_cast<std::size_t>(i)] = float_of(y.data()[x.size() - kept + i]);
     b->ring.push_block(x.data(), y.data(), x.size());
+    for (Ref& v : values) b->history.push(v.release());
     b->added += static_cast<unsigned long long>(x.size());
     return none();
 }
@@ -259,6 +268,7 @@ Ref buffer_clear(const Env& env, const SelfArgs& a) {
     StreamBufferObject* b = buffer_of(env, a.self, "clear");
     call_method(series_of(b), s_clear);
     b->ring.clear();
+    b->history.clear();
     b->written = b->added;
     ++b->clears;
     Py_XSETREF(b->last_x, int_of(0).release());
@@ -291,6 +301,7 @@ PyObject* buffer_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
     if (!self) return nullptr;
     StreamBufferObject* b = as_buffer(self);
     new (&b->ring) Ring();
+    new (&b->history) FloatRing();
     new (&b->out_x) OutArray();
     new (&b->out_y) OutArray();
     b->last_x = PyLong_FromLong(0);
@@ -327,6 +338,7 @@ void buffer_dealloc(PyObject* self) {
     b->out_x.release();
     b->out_y.release();
     b->ring.~Ring();
+    b->history.~FloatRing();
     type->tp_free(self);
     Py_DECREF(type);
 }

@@ -17,14 +17,7 @@ const StreamBufferObject* buffer_of(PyObject* self) noexcept {
 }
 
 // How many values the history offers now.
-Py_ssize_t history_length(PyObject* self) noexcept {
-    const StreamBufferObject* b = buffer_of(self);
-    return b->ring.size() < b->max_history ? b->ring.size() : b->max_history;
-}
-
-double value_at(const StreamBufferObject* b, Py_ssize_t n, Py_ssize_t i) noexcept {
-    return b->ring.y(b->ring.index(n, i));
-}
+Py_ssize_t history_length(PyObject* self) noexcept { return buffer_of(self)->history.size(); }
 
 PyObject* history_item(PyObject* self, Py_ssize_t i) noexcept {
     const Py_ssize_t n = history_length(self);
@@ -32,22 +25,14 @@ PyObject* history_item(PyObject* self, Py_ssize_t i) noexcept {
         PyErr_SetString(PyExc_IndexError, "StreamHistory index out of range");
         return nullptr;
     }
-    return PyFloat_FromDouble(value_at(buffer_of(self), n, i));
+    return Py_NewRef(buffer_of(self)->history.item(i));
 }
 
 PyObject* history_list(PyObject* self, Py_ssize_t start, Py_ssize_t step, Py_ssize_t count) noexcept {
-    const StreamBufferObject* b = buffer_of(self);
-    const Py_ssize_t n = history_length(self);
+    const FloatRing& values = buffer_of(self)->history;
     PyObject* list = PyList_New(count);
     if (!list) return nullptr;
-    for (Py_ssize_t j = 0; j < count; ++j) {
-        PyObject* v = PyFloat_FromDouble(value_at(b, n, start + j * step));
-        if (!v) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SET_ITEM(list, j, v);
-    }
+    for (Py_ssize_t j = 0; j < count; ++j) PyList_SET_ITEM(list, j, Py_NewRef(values.item(start + j * step)));
     return list;
 }
 

@@ -53,6 +53,48 @@ void Ring::push_block(const double* x, const double* y, Py_ssize_t n) noexcept {
     size_ = size_ + n < capacity_ ? size_ + n : capacity_;
 }
 
+FloatRing& FloatRing::operator=(FloatRing&& o) noexcept {
+    if (this != &o) {
+        release();
+        items_ = std::exchange(o.items_, nullptr);
+        capacity_ = std::exchange(o.capacity_, 0);
+        head_ = std::exchange(o.head_, 0);
+        size_ = std::exchange(o.size_, 0);
+    }
+    return *this;
+}
+
+bool FloatRing::allocate(Py_ssize_t capacity) noexcept {
+    release();
+    if (capacity == 0) return true;
+    items_ = static_cast<PyObject**>(PyMem_Calloc(static_cast<std::size_t>(capacity), sizeof(PyObject*)));
+    if (!items_) return false;
+    capacity_ = capacity;
+    return true;
+}
+
+void FloatRing::clear() noexcept {
+    for (Py_ssize_t k = 0; k < capacity_; ++k) Py_CLEAR(items_[k]);
+    head_ = size_ = 0;
+}
+
+void FloatRing::release() noexcept {
+    clear();
+    PyMem_Free(items_);
+    items_ = nullptr;
+    capacity_ = 0;
+}
+
+void FloatRing::push(PyObject* value) noexcept {
+    if (!capacity_) {
+        Py_DECREF(value);
+        return;
+    }
+    Py_XSETREF(items_[head_], value);  // the oldest goes, once the ring is full
+    if (++head_ == capacity_) head_ = 0;
+    if (size_ < capacity_) ++size_;
+}
+
 namespace {
 
 bool drawable(double x, double y) noexcept { return std::isfinite(x) && std::isfinite(y); }

@@ -48,6 +48,35 @@ private:
     Py_ssize_t capacity_ = 0, head_ = 0, size_ = 0;
 };
 
+// The y values `history` offers, as the float objects its items and slices hand out: made once
+// per sample (or taken from the call, for a float argument), so that a slice of the history is
+// a list of references, not of new floats. The oldest is dropped first.
+class FloatRing {
+public:
+    FloatRing() noexcept = default;
+    FloatRing(const FloatRing&) = delete;
+    FloatRing& operator=(const FloatRing&) = delete;
+    FloatRing& operator=(FloatRing&& o) noexcept;
+    ~FloatRing() { release(); }
+
+    bool allocate(Py_ssize_t capacity) noexcept;  // false when out of memory; 0 keeps nothing
+    void release() noexcept;
+    void clear() noexcept;
+    Py_ssize_t size() const noexcept { return size_; }
+    Py_ssize_t capacity() const noexcept { return capacity_; }
+    // Takes over the reference `value`.
+    void push(PyObject* value) noexcept;
+    // Value i, 0 being the oldest (borrowed).
+    PyObject* item(Py_ssize_t i) const noexcept {
+        Py_ssize_t k = head_ - size_ + i;
+        return items_[k < 0 ? k + capacity_ : k];
+    }
+
+private:
+    PyObject** items_ = nullptr;
+    Py_ssize_t capacity_ = 0, head_ = 0, size_ = 0;
+};
+
 // A float64 NumPy array that the buffer writes into directly.
 struct OutArray {
     PyObject* array = nullptr;  // strong
@@ -66,6 +95,7 @@ struct StreamBufferObject {
     PyObject* series;
     PyObject* last_x;
     Ring ring;
+    FloatRing history;              // what `history` offers, the newest max_history y values
     OutArray out_x, out_y;          // what the next flush writes
     Py_ssize_t window;              // newest points the series shows
     Py_ssize_t display_budget;      // 0: every point
