@@ -588,7 +588,7 @@ def report(results: dict[str, dict], micro: dict | None, args) -> None:
     print()
     print("Targets")
     if args.seconds < 14:
-        print(f"  (a run of {args.seconds:g} s is mostly the first 4 s, in which the 1 kHz window fills and "
+        print(f"  (a run of {args.seconds:g} s spends much of its time in the first 4 s, in which the window fills and "
               f"does not scroll yet: cheaper ticks; the targets are meant for 60 s)")
 
     def med(name):
