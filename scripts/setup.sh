@@ -26,7 +26,7 @@ pip=("$venv/bin/python" -m pip --disable-pip-version-check -q)
 # interpreter aborts after a few thousand calls); 3.11 keeps to the 6.11 series.
 qt=("PySide6-Essentials>=6.5" "PySide6-Addons>=6.5")
 [ "$version" = 3.11 ] && qt=("PySide6-Essentials>=6.5,<6.12" "PySide6-Addons>=6.5,<6.12")
-"${pip[@]}" install "${qt[@]}" "numpy>=1.24" "pytest>=7" "mypy>=1.8" >&2
+"${pip[@]}" install "${qt[@]}" "numpy>=1.24" "pytest>=7" "mypy>=1.8" "hypothesis>=6" >&2
 
 # PySide6's offscreen platform needs a few system libraries; install them when missing.
 qt_works() {
