@@ -6,6 +6,7 @@ module's own namespace, so that rebinding or deleting one there changes these st
 arguments are bound and converted as the library binds them.
 """
 import builtins
+import ctypes
 import inspect
 import math
 
@@ -40,10 +41,14 @@ def as_float(o):
     return o if type(o) is float else math.ldexp(o, 0)  # ldexp converts exactly as the host's float conversion
 
 
+_number_check = ctypes.pythonapi.PyNumber_Check
+_number_check.argtypes, _number_check.restype = [ctypes.py_object], ctypes.c_int
+
+
 def as_int(o, name, none_ok=False):
     if type(o) is int or (o is None and none_ok):
         return o
-    if any(hasattr(type(o), m) for m in ("__index__", "__int__", "__float__")) or isinstance(o, complex):
+    if _number_check(o):  # the host's own number check: its type's slots, not the names it answers to
         return int(o)
     raise TypeError(BAD.format(name, "int", tp_name(o)))
 

@@ -13,6 +13,8 @@ module stays well under a minute; LARKUI_HYPOTHESIS=long runs many random ones.
 """
 import contextlib
 import gc
+from decimal import Decimal
+from fractions import Fraction
 import inspect
 import json
 import math
@@ -34,8 +36,8 @@ import larkui.finders as fi
 import larkui.plotdeck as pd
 import plain_steps as steps
 from hostile_world import (DATA, HOOKS, LARK, META, MISSING, TSB, Double, Liar, Plain, StandIn, Stop, StrSub, Stub,
-                           Trap, World, _raise, differential, edit, hostile, kept, make, module_entry, norm, outcome,
-                           qt_state, raised, rec_qpointf, stub_module, vectorcall)
+                           Trap, World, _raise, differential, edit, haunt, hostile, kept, make, module_entry, norm,
+                           outcome, qt_state, raised, rec_qpointf, stub_module, vectorcall)
 from plain_steps import INF
 from support import assert_no_leak, run_python
 
@@ -74,7 +76,7 @@ OP = st.one_of(
     st.tuples(st.just("attr"), ATTRS, ATTR_VALUES), st.tuples(st.just("del"), ATTRS),
     st.tuples(st.just("hook"), st.sampled_from(["append", "replace", "clear", "isVisible", "setVisible"]),
               st.sampled_from(list(HOOKS)[:10])),
-    st.tuples(st.just("ns"), st.sampled_from([None, ("@rec-qpointf",), ("@h", "bool-raises")])),
+    st.tuples(st.just("ns"), st.sampled_from([None, "haunt", ("@rec-qpointf",), ("@h", "bool-raises")])),
     st.tuples(st.just("unbound"), st.sampled_from(MEMBERS), st.sampled_from(FOREIGN_SELVES)))
 
 
@@ -94,7 +96,8 @@ OPS = {
     "delete": lambda w: w.series.qt is not None and shiboken6.isValid(w.series.qt) and shiboken6.delete(w.series.qt),
     "attr": lambda w, name, value: setattr(w.buf, name, make(value, w)), "del": lambda w, name: delattr(w.buf, name),
     "hook": lambda w, method, action: w.series.hooks.__setitem__(method, action),
-    "ns": lambda w, value: vars(pd).pop("QPointF") if value is None else vars(pd).__setitem__("QPointF", make(value, w)),
+    "ns": lambda w, value: (vars(pd).pop("QPointF") if value is None else haunt(pd, "QPointF") if value == "haunt"
+                            else vars(pd).__setitem__("QPointF", make(value, w))),
     "unbound": lambda w, member, target: unbound(w, member, make(target, w)),
 }
 
@@ -107,11 +110,13 @@ BUFFER_CASES = {  # series that re-enter the buffer, and a namespace that change
     "append-adds": [("add", 1, 5), ("hook", "append", "add"), ("flush",), ("flush",)],
     "isvisible-swaps-series": [("hide",), ("add", 1, 5), ("hook", "isVisible", "swap-series"), ("flush",)],
     "isvisible-lies": [("add", 1, 5), ("hook", "isVisible", "liar"), ("flush",), ("flush",)],
+    "haunted-qpointf": [("ns", "haunt"), ("add", 1, 1), ("set", ("@list", [1.0]), 0.0), ("flush",)],
     "empty-frame-without-qpointf": [("ns", None), ("set", (), 0.0), ("flush",), ("set", ("@list", [1.0]), 0.0),
                                     ("flush",)],
     "qpointf-rebound": [("ns", ("@rec-qpointf",)), ("set", ("@nd", "float64", [1.0, math.nan]), 2.0), ("flush",)],
     "float-drops-qpointf": [("add", ("@h", "mutates-module"), 1.0), ("add", 1.0, 2.0)],
     "float-wipes-buffer": [("add", ("@h", "mutates-buffer"), 1.0), ("flush",)],
+    "frame-fails-before-series-is-read": [("del", "series"), ("set", ("@h", "iter-raises"), 0.0), ("flush",)],
     "pending-not-a-list-without-qpointf": [("ns", None), ("attr", "_pending_points", None), ("add", 1, 1)],
     "pending-not-subscriptable": [("add", 1, 1), ("attr", "_pending_points", ("@plain",)), ("flush",)],
     "lying-pending": [("attr", "_pending_points", ("@lying",)), ("flush",), ("add", 1, 1), ("flush",)],
@@ -135,7 +140,7 @@ def run_buffer(qt, max_history, ops):
 
     def state(w):
         return (norm(dict(vars(w.buf)), w), w.log, qt_state(w.series), qt_state(w.other), norm(dict(vars(w.plain)), w),
-                "QPointF" in vars(pd))
+                sorted((type(k).__name__, str.__str__(k)) for k in vars(pd) if str.startswith(k, "QP")))
 
     differential(build, act, state)
 
@@ -192,6 +197,8 @@ SURROUNDINGS = {  # what may change around the flush of an array into a real ser
     "numpy-blocked": lambda w: w.stack.enter_context(module_entry("numpy", None)),
     "numpy-stub": lambda w: w.stack.enter_context(module_entry("numpy", stub_module("numpy"))),
     "qtcharts-blocked": lambda w: w.stack.enter_context(module_entry("PySide6.QtCharts", None)),
+    "series-deleted": lambda w: shiboken6.delete(w.series),
+    "replace-on-instance": lambda w: setattr(w.series, "replace", lambda pts: w.log.append(("replace", norm(pts, w)))),
 }
 
 
@@ -208,7 +215,8 @@ def test_array_flush_follows_the_namespace(change, frame):
             change(w)
             return outcome(w.buf.flush, w)
 
-    differential(build, act, lambda w: (w.log, norm(dict(vars(w.buf)), w), [(p.x(), p.y()) for p in w.series.points()]))
+    differential(build, act, lambda w: (w.log, norm(dict(vars(w.buf)), w), shiboken6.isValid(w.series)
+                                        and [(p.x(), p.y()) for p in w.series.points()]))
 
 
 # ---- the synchronisers ----
@@ -222,7 +230,7 @@ SYNC_FRAMES = st.one_of(
 BUFFER_ATTRS = st.sampled_from([
     ("history", ("@list", [1.0, 2 ** 70, np.float32(3.0), -2 ** 200])), ("history", ("@nd", "float64", [1.0, 20.0])),
     ("history", ()), ("history", ("@list", [("@h", "cmp-raises")])), ("history", ("@list", [("@h", "cmp-lies")])),
-    ("last_x", 2 ** 70), ("last_x", -2 ** 200), ("last_x", np.float64("nan")), ("last_x", ("@h", "cmp-raises")),
+    ("history", ("@list", [Fraction(1, 3), Decimal("20.5"), Decimal("NaN")])), ("last_x", 2 ** 70), ("last_x", -2 ** 200), ("last_x", np.float64("nan")), ("last_x", ("@h", "cmp-raises")),
     ("last_x", ("@h", "cmp-lies")), ("last_x", ("@nd", "float64", [1.0, 2.0])), ("last_x", "ab"),
     ("last_snapshot_data", ("@h", "len-raises")), ("last_snapshot_data", 5), ("last_snapshot_offset", "ab"),
     ("last_snapshot_offset", 2 ** 70), ("last_snapshot_offset", np.int64(5)), ("last_snapshot_offset", math.nan)])
@@ -235,7 +243,8 @@ SYNC = st.fixed_dictionaries({
         max_size=3),
     "bufs": st.lists(st.tuples(st.booleans(), st.lists(Y, max_size=4), SYNC_FRAMES, st.booleans(),
                                st.floats(allow_infinity=False)), max_size=3),
-    "foreign": st.sampled_from([None, None, None, ("@plain",), 0]),
+    "foreign": st.sampled_from([None, None, None, ("@plain",), 0, "again"]),
+    "ns": st.sampled_from([None, None, "math", "np", "haunt-math", "haunt-np"]),
     "window": st.integers(-3, 40) | st.sampled_from([2 ** 70, -2 ** 200, np.int64(10), 10.7, True, ("@h", "index-only"),
                                                     ("@h", "int-lies"), "10", None]),
     "fixed": st.none() | st.tuples(st.floats(width=32), st.floats(width=32))
@@ -244,8 +253,8 @@ SYNC = st.fixed_dictionaries({
     "tick": st.none() | st.integers(-2, 12) | st.sampled_from([np.int64(3), 2 ** 70]),
     "pad": st.integers(-3, 3) | st.sampled_from([2 ** 70, True, np.int64(2)]),
 })
-CALM = dict(snapshot=False, qt=True, hooks={}, attr=None, bufs=[], foreign=None, deleted=False, window=10, fixed=None,
-            margin=0.1, tick=None, pad=1)
+CALM = dict(snapshot=False, qt=True, hooks={}, attr=None, bufs=[], foreign=None, ns=None, deleted=False, window=10,
+            fixed=None, margin=0.1, tick=None, pad=1)
 
 
 def run_sync(sc):
@@ -266,7 +275,9 @@ def run_sync(sc):
         if sc["attr"] and w.all:
             setattr(w.buf, sc["attr"][0], make(sc["attr"][1], w))
         if sc["foreign"] is not None:
-            w.buffers.append(make(sc["foreign"], w))
+            w.buffers.append(w.buf if sc["foreign"] == "again" else make(sc["foreign"], w))
+        if sc["ns"]:
+            haunt(pd, sc["ns"][6:]) if sc["ns"].startswith("haunt") else vars(pd).pop(sc["ns"])
         for where, action in sc["hooks"].items():
             tag, method = where.split(".")
             i = int(tag[1]) if tag[0] == "s" else None
@@ -307,6 +318,9 @@ SYNC_CASES = {  # the y extremes take only finite values, in both synchronisers;
     "huge-window": dict(window=2 ** 70, bufs=[points(1.0, 5.0)], pad=-2 ** 200),
     "deleted-axis": dict(bufs=[points(1.0)], deleted=True),
     "foreign-element": dict(bufs=[points(1.0)], foreign=("@plain",)),
+    "buffer-twice": dict(snapshot=True, bufs=[frame([1.0, 2.0])], foreign="again"),
+    "math-deleted": dict(bufs=[points(1.0, 2.0)], ns="math"),
+    "np-haunted": dict(snapshot=True, bufs=[frame([1.0, 2.0])], ns="haunt-np"),
 }
 
 
@@ -343,6 +357,19 @@ CHOOSER = st.fixed_dictionaries({
     "attr": st.sampled_from(["_last_dir", "other"]), "filters": st.sampled_from([[], ["*.txt"]]),
     "path": st.sampled_from([str(DATA), None, 5, ("@fspath", 7), ("@fspath", None), ("@strsub", "x")]),
 })
+
+
+def test_pickers_when_the_working_directory_is_gone(monkeypatch):
+    gone = DATA / "gone"
+    gone.mkdir()
+    monkeypatch.chdir(gone)
+    gone.rmdir()
+    for call in ("pick_folder", "pick_file"):
+        def build(w):
+            vars(ch).update(QFileDialog=Stub(w, "dialog", {"getExistingDirectory": "", "getOpenFileName": ("", "")}))
+
+        differential(build, lambda w: outcome(lambda: getattr(w.impl, call)(None, last_dir_obj=w.keep(Plain())), w),
+                     lambda w: w.log)
 
 
 @given(sc=CHOOSER)
