@@ -206,7 +206,7 @@ class FsPath:
 
 
 class Fmt:
-    def __format__(self, spec):
+    def __format__(self, how):
         return 5
 
 
@@ -297,11 +297,11 @@ def _array(vals, dtype):
         return np.array(vals, dtype=float).astype(dtype)
 
 
-def make(spec, w):
+def make(desc, w):
     """The object that a description names, made afresh for world w; plain values are shared."""
-    if type(spec) is tuple and spec and type(spec[0]) is str and spec[0] in MAKERS:
-        return MAKERS[spec[0]](w, *spec[1:])
-    return tuple(make(v, w) for v in spec) if type(spec) is tuple else spec
+    if type(desc) is tuple and desc and type(desc[0]) is str and desc[0] in MAKERS:
+        return MAKERS[desc[0]](w, *desc[1:])
+    return tuple(make(v, w) for v in desc) if type(desc) is tuple else desc
 
 
 class Double:

@@ -13,14 +13,14 @@ module stays well under a minute; LARKUI_HYPOTHESIS=long runs many random ones.
 """
 import contextlib
 import gc
-from decimal import Decimal
-from fractions import Fraction
 import inspect
 import json
 import math
 import os
 import sys
 import types
+from decimal import Decimal
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -438,6 +438,7 @@ POOL = st.sampled_from([("@trap",), 0, 2.5, "s", ("@strsub", "s"), None, (), [],
                         np.float64(1.5), np.str_("s"), 2 ** 70, -2 ** 200, True, b"x", 1j, math.nan])
 
 
+@settings(max_examples=settings().max_examples * 20)  # cheap: no Qt work, and twenty callables to cover
 @given(data=st.data())
 def test_binding_of_every_callable(data):
     fn = data.draw(st.sampled_from(list(CONVERSIONS)), "callable")
