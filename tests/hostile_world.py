@@ -413,7 +413,7 @@ def vectorcall(func, positional, kwnames, kwvalues):
     api.restype, api.argtypes = ctypes.py_object, [ctypes.py_object, ctypes.c_void_p, ctypes.c_size_t, ctypes.py_object]
     items = list(positional) + list(kwvalues)
     stack = (ctypes.py_object * max(len(items), 1))(*items)
-    return api(func, ctypes.cast(stack, ctypes.c_void_p), len(positional), tuple(kwnames) if kwnames else None)
+    return api(func, ctypes.cast(stack, ctypes.c_void_p), len(positional), tuple(kwnames))
 
 
 def raised(fn):
