@@ -148,7 +148,8 @@ class TimeSeriesBuffer:
 def sync_scrolling_chart(buffers, axX, axY, window_size, fixed_y_range=None, margin_ratio=0.1, y_tick_cnt=None,
                          small_span_padding=1):
     window_size, margin_ratio = as_int(window_size, "window_size"), as_float(margin_ratio)
-    y_tick_cnt, small_span_padding = as_int(y_tick_cnt, "y_tick_cnt", True), as_int(small_span_padding, "small_span_padding")
+    y_tick_cnt = as_int(y_tick_cnt, "y_tick_cnt", True)
+    small_span_padding = as_int(small_span_padding, "small_span_padding")
     exact(buffers, "buffers", list)
     exact(fixed_y_range, "fixed_y_range", tuple, True)
     current_max_x, values = 0, []
@@ -311,7 +312,8 @@ def collect_files_from_lineEdit(parent, line_edit, out_dir_name, name_filter, so
         file_paths, base_names = unpack2(found)
         if not file_paths:
             return None
-        out_dir = G(ch, "Path")(G(ch, "filedesk").generate_output_path(str(p) if is_dir else str(p.parent), out_dir_name))
+        folder = str(p) if is_dir else str(p.parent)
+        out_dir = G(ch, "Path")(G(ch, "filedesk").generate_output_path(folder, out_dir_name))
     except Exception as e:
         G(ch, "QMessageBox").critical(parent, "I/O error", str(e))
         return None

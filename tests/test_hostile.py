@@ -65,9 +65,9 @@ FRAMES = st.one_of(
                      ("@0d",), "ab", (), None, 5]))
 ATTRS = st.sampled_from(["history", "max_history", "_pending_points", "_pending_snapshot", "_pending_snapshot_offset",
                          "last_x", "series", "last_snapshot_data", "last_snapshot_offset"])
-ATTR_VALUES = st.sampled_from([None, (), "ab", 2 ** 70, -1, math.nan, ("@nd", "float64", [1.0, 2.0]), ("@h", "cmp-raises"),
-                               ("@h", "cmp-lies"), ("@h", "len-raises"), ("@h", "bool-raises"), ("@lying",),
-                               ("@points",), ("@other",), ("@plain",), ("@list", [1.0, 2.0])])
+ATTR_VALUES = st.sampled_from([None, (), "ab", 2 ** 70, -1, math.nan, ("@nd", "float64", [1.0, 2.0]),
+                               ("@h", "cmp-raises"), ("@h", "cmp-lies"), ("@h", "len-raises"), ("@h", "bool-raises"),
+                               ("@lying",), ("@points",), ("@other",), ("@plain",), ("@list", [1.0, 2.0])])
 MEMBERS = ["__init__", "add_point", "set_data", "flush", "clear", "is_visible"]
 FOREIGN_SELVES = [5, None, ("@plain",), ("@bare",), ("@h", "setattr-raises"), ("@h", "getattr-raises")]
 OP = st.one_of(
@@ -224,13 +224,15 @@ def test_array_flush_follows_the_namespace(change, frame):
 Y = st.floats(width=32) | st.sampled_from([2 ** 70, -2 ** 200, np.float32(2.5), np.int64(-3), True, 1e300])
 SYNC_FRAMES = st.one_of(
     st.tuples(st.just("@nd"), st.just("float64"), st.lists(st.floats(width=32), max_size=5)),
-    st.tuples(st.just("@nd"), st.sampled_from(["float32", "int64", "bool"]), st.lists(st.floats(-1e6, 1e6), max_size=5)),
+    st.tuples(st.just("@nd"), st.sampled_from(["float32", "int64", "bool"]),
+              st.lists(st.floats(-1e6, 1e6), max_size=5)),
     st.tuples(st.just("@list"), st.lists(st.floats(width=32), max_size=4)),
     st.sampled_from([(), ("@h", "len-raises"), ("@2d",)]))
 BUFFER_ATTRS = st.sampled_from([
     ("history", ("@list", [1.0, 2 ** 70, np.float32(3.0), -2 ** 200])), ("history", ("@nd", "float64", [1.0, 20.0])),
     ("history", ()), ("history", ("@list", [("@h", "cmp-raises")])), ("history", ("@list", [("@h", "cmp-lies")])),
-    ("history", ("@list", [Fraction(1, 3), Decimal("20.5"), Decimal("NaN")])), ("last_x", 2 ** 70), ("last_x", -2 ** 200), ("last_x", np.float64("nan")), ("last_x", ("@h", "cmp-raises")),
+    ("history", ("@list", [Fraction(1, 3), Decimal("20.5"), Decimal("NaN")])), ("last_x", 2 ** 70),
+    ("last_x", -2 ** 200), ("last_x", np.float64("nan")), ("last_x", ("@h", "cmp-raises")),
     ("last_x", ("@h", "cmp-lies")), ("last_x", ("@nd", "float64", [1.0, 2.0])), ("last_x", "ab"),
     ("last_snapshot_data", ("@h", "len-raises")), ("last_snapshot_data", 5), ("last_snapshot_offset", "ab"),
     ("last_snapshot_offset", 2 ** 70), ("last_snapshot_offset", np.int64(5)), ("last_snapshot_offset", math.nan)])
@@ -276,12 +278,14 @@ def run_sync(sc):
             setattr(w.buf, sc["attr"][0], make(sc["attr"][1], w))
         if sc["foreign"] is not None:
             w.buffers.append(w.buf if sc["foreign"] == "again" else make(sc["foreign"], w))
-        if sc["ns"]:
-            haunt(pd, sc["ns"][6:]) if sc["ns"].startswith("haunt") else vars(pd).pop(sc["ns"])
+        if sc["ns"] and sc["ns"].startswith("haunt-"):
+            haunt(pd, sc["ns"][len("haunt-"):])
+        elif sc["ns"]:
+            del vars(pd)[sc["ns"]]
         for where, action in sc["hooks"].items():
             tag, method = where.split(".")
-            i = int(tag[1]) if tag[0] == "s" else None
-            double = w.axX if tag == "axX" else w.axY if tag == "axY" else w.all[i].series if i < len(w.all) else w.other
+            series = [b.series for b in w.all] + [w.other] * 2
+            double = {"axX": w.axX, "axY": w.axY}.get(tag) or series[min(int(tag[1:] or 0), len(w.all))]
             double.hooks[method] = action
         if sc["deleted"] and sc["qt"]:
             shiboken6.delete(w.axY.qt)
@@ -342,12 +346,12 @@ CHOOSER = st.fixed_dictionaries({
     "call": st.sampled_from(["pick_folder", "pick_file", "collect", "get_start_dir", "set_last_dir"]),
     "holder": st.sampled_from([None, ("@h", "getattr-raises"), ("@h", "getattr-stops"), ("@h", "setattr-raises"),
                                ("@h", "setattr-stops")] + [("@holder", m) for m in MEMORIES]),
-    "answer": st.sampled_from(["", str(DATA / "sub"), ("@strsub", str(DATA)), ("@h", "bool-raises"), ("@path", str(DATA)),
-                               (str(DATA / "f.txt"), "All"), ("", ""), ("a", "b", "c"), [str(DATA / "f.txt")],
-                               ("@gen", [str(DATA / "f.txt")]), ("@gen", ["x", "y", "z"]), (("@h", "bool-raises"), "All"),
-                               ("@exc", "ValueError", "dialog"), 5]),
-    "edit": st.sampled_from([None] + [("@edit", t) for t in ("", "   ", f"  {DATA}  ", str(DATA / "f.txt"), "nowhere/x")]
-                            + [("@deleted-edit",), ("@edit-none",), ("@edit-raises",)]),
+    "answer": st.sampled_from(["", str(DATA / "sub"), ("@strsub", str(DATA)), ("@h", "bool-raises"),
+                               ("@path", str(DATA)), (str(DATA / "f.txt"), "All"), ("", ""), ("a", "b", "c"),
+                               [str(DATA / "f.txt")], ("@gen", [str(DATA / "f.txt")]), ("@gen", ["x", "y", "z"]),
+                               (("@h", "bool-raises"), "All"), ("@exc", "ValueError", "dialog"), 5]),
+    "edit": st.sampled_from([None, ("@deleted-edit",), ("@edit-none",), ("@edit-raises",)]
+                            + [("@edit", t) for t in ("", "   ", f"  {DATA}  ", str(DATA / "f.txt"), "nowhere/x")]),
     "found": st.sampled_from([(["f1"], ["b1"]), ([], []), ("@gen", [["f"], ["b"]]), ("@gen", [1, 2, 3]), (1, 2, 3), [1],
                               (("@h", "bool-raises"), ["b"]), ("@exc", "OSError", "disk"), ("@unprintable",),
                               ("@exc", "Stop", "stop"), 5]),
@@ -486,7 +490,8 @@ def test_unencodable_function_name_in_binding_messages():
         import ctypes, json
         from larkui.finders import find_child_safe as f
         api = ctypes.pythonapi.PyObject_Vectorcall
-        api.restype, api.argtypes = ctypes.py_object, [ctypes.py_object, ctypes.c_void_p, ctypes.c_size_t, ctypes.py_object]
+        api.restype = ctypes.py_object
+        api.argtypes = [ctypes.py_object, ctypes.c_void_p, ctypes.c_size_t, ctypes.py_object]
         stack = (ctypes.py_object * 4)(1, 2, "a", 4)
         f.__name__ = "\\udc80"
         for call in (lambda: f(1), lambda: f(1, 2, "a", bogus=1), lambda: f(1, 2, "a", name="b"),
@@ -628,7 +633,8 @@ def test_hostile_fixed_heights(heights, want):
     if isinstance(want, tuple):
         assert got == want
     else:
-        assert got is None and (h.minimumHeight(), h.maximumHeight()) == ((20, 16777215) if want is None else (want, want))
+        fixed = (20, 16777215) if want is None else (want, want)  # no fixed height: the cell minimum, no maximum
+        assert got is None and (h.minimumHeight(), h.maximumHeight()) == fixed
 
 
 ROW, COLUMN = [(0, 0), (0, 1), (0, 2)], [(0, 0), (1, 0), (2, 0)]
@@ -696,8 +702,8 @@ def test_factories_follow_the_plain_steps(case):
         chart.addAxis(y, pd.Qt.AlignLeft)
         result = raised(lambda: case(factories, chart, x, y))
         return result, shiboken6.isValid(chart) and [
-            (type(s).__name__, s.name(), s.pen().color().name(), s.pen().widthF(), s.pen().style(), len(s.attachedAxes()))
-            for s in chart.series()]
+            (type(s).__name__, s.name(), s.pen().color().name(), s.pen().widthF(), s.pen().style(),
+             len(s.attachedAxes())) for s in chart.series()]
 
     assert run(pd) == run(baseline_plotdeck)
 
@@ -709,7 +715,7 @@ def hostile_paths():
     series, frame_buf = Double(w, "s"), TSB(Double(w, "t"))
     frame, lies, buf, point_buf = hostile("iter-raises", w), hostile("float-lies", w), TSB(series), TSB(series)
     buf.set_data(frame)
-    finder, name_raises, name = types.SimpleNamespace(findChild=lambda *a: None), make(("@meta", "name-raises"), w), "nm"
+    finder, name_raises, name = types.SimpleNamespace(findChild=lambda *a: None), make(("@meta", "name-raises"), w), "n"
     line, filters, parent = edit(w, str(DATA)), [], QWidget()
     desk = Stub(w, "desk", {"find_files_with_extensions": ("@exc", "OSError", "disk")})
     boxes, axis, buffers = Stub(w, "box", {"critical": None}), Double(w, "axX"), [frame_buf]
