@@ -5,9 +5,11 @@ A scenario describes its objects as plain data ("@h", "float-raises") so that ea
 own: larkui and the plain steps never share a mutable object, and the reference counts of the
 objects a world made can be compared between the two runs.
 """
+import atexit
 import contextlib
 import ctypes
 import gc
+import shutil
 import sys
 import tempfile
 import types
@@ -358,7 +360,8 @@ HOOKS = {
 }
 
 
-DATA = Path(tempfile.mkdtemp(prefix="larkui-hostile-"))
+DATA = Path(tempfile.mkdtemp(prefix="larkui-hostile-"))  # a folder and a file for the choosers
+atexit.register(shutil.rmtree, DATA, True)
 (DATA / "sub").mkdir()
 (DATA / "f.txt").write_text("x")
 
