@@ -51,7 +51,7 @@ pip=("$py" -m pip --disable-pip-version-check -q)
 # interpreter aborts after a few thousand calls); 3.11 keeps to the 6.11 series.
 qt=("PySide6-Essentials>=6.5" "PySide6-Addons>=6.5")
 [ "$version" = 3.11 ] && qt=("PySide6-Essentials>=6.5,<6.12" "PySide6-Addons>=6.5,<6.12")
-requirements=("${qt[@]}" "numpy>=1.24" "pytest>=7" "mypy>=1.8")
+requirements=("${qt[@]}" "numpy>=1.24" "pytest>=7" "mypy>=1.8" "hypothesis>=6")
 requirements_stamp="$venv/.larkui-requirements"
 if [ "$(cat "$requirements_stamp" 2>/dev/null)" != "${requirements[*]}" ]; then
     "${pip[@]}" install --upgrade pip
