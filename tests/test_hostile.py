@@ -775,3 +775,182 @@ def test_hostile_paths_keep_no_reference(name):
 @pytest.mark.parametrize("name", ["flush-of-a-failing-frame", "bad-keyword-from-c", "collect-library-raises"])
 def test_hostile_paths_keep_no_memory(name):
     assert_no_leak(hostile_paths()[name][0], warmup=100, rounds=1000)
+
+
+# ---- larkui.streaming ----
+# StreamBuffer has no plain steps of its own to follow; a small model of what it promises (the
+# newest `window` samples written oldest first, gaps for non-finite ones, min/max buckets over a
+# display budget, `history` the newest `max_history` y values as given) stands in for them.
+
+import larkui.streaming as stm  # noqa: E402
+
+
+def _drawable(x, y):
+    return math.isfinite(x) and math.isfinite(y)
+
+
+def _gap(x, y):
+    return (x, y) if _drawable(x, y) else (x if math.isfinite(x) else math.nan, math.nan)
+
+
+class StreamModel:
+    def __init__(self, window, budget, max_history):
+        self.window, self.budget, self.max_history = window, budget, max(0, max_history)
+        self.samples, self.dirty, self.last_x, self.writes = [], False, 0, []
+
+    def add(self, xs, ys):
+        if len(xs) != len(ys):
+            raise ValueError
+        self.samples = (self.samples + [(float(x), float(y)) for x, y in zip(xs, ys)])[
+            -max(self.window, self.max_history):]
+        self.dirty = self.dirty or bool(xs)
+
+    def flush(self):
+        if not self.dirty:
+            return False
+        win = self.samples[-self.window:]
+        if self.budget and len(win) > self.budget:
+            out, buckets = [], self.budget // 2
+            for b in range(buckets):
+                part = list(range(len(win) * b // buckets, len(win) * (b + 1) // buckets))
+                good = [i for i in part if _drawable(*win[i])]
+                picked = set()
+                if good:
+                    picked |= {min(good, key=lambda i: (win[i][1], i)), max(good, key=lambda i: (win[i][1], -i))}
+                picked |= set([i for i in part if not _drawable(*win[i])][:1])
+                out += [_gap(*win[i]) for i in sorted(picked)]
+        else:
+            out = [_gap(*p) for p in win]
+        self.writes.append(out)
+        self.last_x, self.dirty = win[-1][0], False
+        return True
+
+    def clear(self):
+        self.samples, self.dirty, self.last_x = [], False, 0
+
+    def history(self):
+        return [y for _, y in self.samples[-self.max_history:]] if self.max_history else []
+
+
+class StreamRecorder:
+    def __init__(self):
+        self.writes = []
+
+    def replace(self, points):
+        self.writes.append([(p.x(), p.y()) for p in points])
+
+    def clear(self):
+        pass
+
+    def isVisible(self):
+        return True
+
+    def setVisible(self, v):
+        pass
+
+
+VALUES = st.one_of(st.floats(), st.sampled_from([0, -1, 2 ** 53 + 1, True, np.float32(2.5), np.int64(-3)]))
+STREAM_OPS = st.lists(st.one_of(
+    st.tuples(st.just("point"), VALUES, VALUES),
+    st.tuples(st.just("block"), st.lists(st.floats(), max_size=9), st.lists(st.floats(), max_size=9)),
+    st.tuples(st.just("flush")), st.tuples(st.just("clear"))), max_size=20)
+
+
+@given(window=st.integers(1, 7), budget=st.sampled_from([None, 2, 3, 4]), max_history=st.integers(-2, 9),
+       ops=STREAM_OPS, genuine=st.booleans())
+def test_stream_buffer_follows_its_model(window, budget, max_history, ops, genuine):
+    series = QLineSeries() if genuine else StreamRecorder()
+    buf = stm.StreamBuffer(series, window, display_budget=budget, max_history=max_history)
+    model = StreamModel(window, budget, max_history)
+    written = []
+    for op in ops:
+        if op[0] == "point":
+            buf.add_point(op[1], op[2])
+            model.add([op[1]], [op[2]])
+        elif op[0] == "block":
+            with pytest.raises(ValueError) if len(op[1]) != len(op[2]) else contextlib.nullcontext():
+                buf.add_points(op[1], op[2])
+            with contextlib.suppress(ValueError):
+                model.add(op[1], op[2])
+        elif op[0] == "flush":
+            wrote = model.flush()
+            assert buf.flush() is wrote
+            if genuine and wrote:
+                written.append([(p.x(), p.y()) for p in series.points()])
+        else:
+            buf.clear()
+            model.clear()
+    assert repr(list(buf.history)) == repr(model.history())
+    assert repr(buf.last_x) == repr(model.last_x)
+    assert repr(written if genuine else series.writes) == repr(model.writes)
+
+
+def _fail(exc):
+    raise exc
+
+
+class Converts:
+    """A number whose conversion does something to the buffer first, or fails."""
+
+    def __init__(self, action, value=1.0):
+        self.action, self.value, self.buf = action, value, None
+
+    def __float__(self):
+        self.action(self.buf)
+        return self.value
+
+    def __array__(self, dtype=None, copy=None):
+        self.action(self.buf)
+        return np.array([self.value], dtype=dtype)
+
+
+@pytest.mark.parametrize("action, history", [
+    (lambda b: b.clear(), [1.0]),
+    (lambda b: b.__init__(StreamRecorder(), 2), [1.0]),
+    (lambda b: b.add_points([5.0], [5.0]), [0.0, 5.0, 1.0]),
+    (lambda b: _fail(ZeroDivisionError("no number")), None),
+    (lambda b: shiboken6.delete(b.series) if isinstance(b.series, QLineSeries) else None, [0.0, 1.0]),
+], ids=["clears", "starts-afresh", "adds", "raises", "deletes-the-series"])
+@pytest.mark.parametrize("entry", ["add_point", "add_points"])
+def test_stream_conversions_that_act_on_the_buffer(action, history, entry):
+    buf = stm.StreamBuffer(QLineSeries(), 5)
+    buf.add_point(0.0, 0.0)
+    value = Converts(action)
+    value.buf = buf
+    call = (lambda: buf.add_point(1.0, value)) if entry == "add_point" else (lambda: buf.add_points([1.0], value))
+    if history is None:
+        with pytest.raises(ZeroDivisionError):
+            call()
+        assert list(buf.history) == [0.0]
+        return
+    call()
+    assert list(buf.history) == history
+    with contextlib.suppress(RuntimeError):  # a series deleted on the C++ side
+        buf.flush()
+
+
+@pytest.mark.parametrize("self_", [None, 1, object(), QLineSeries(), pd.TimeSeriesBuffer(QLineSeries())])
+def test_stream_members_on_foreign_objects_keep_no_reference(self_):
+    before = sys.getrefcount(self_)
+    for _ in range(50):
+        for member, args in (("add_point", (1, 2)), ("add_points", ([1], [2])), ("flush", ()), ("clear", ())):
+            with pytest.raises(TypeError):
+                getattr(stm.StreamBuffer, member)(self_, *args)
+    assert sys.getrefcount(self_) == before
+
+
+def test_stream_hostile_paths_keep_no_memory():
+    buf = stm.StreamBuffer(StreamRecorder(), 16, display_budget=4, max_history=16)
+    bad = Converts(lambda b: _fail(ValueError("bad")))
+
+    def run():
+        for call in (lambda: buf.add_point(1.0, bad), lambda: buf.add_points([1.0], bad),
+                     lambda: buf.add_points([1.0, 2.0], [1.0]), lambda: buf.add_points(np.ones((2, 2)), np.ones(4))):
+            with contextlib.suppress(ValueError):
+                call()
+        buf.add_points([1.0, math.nan], [math.inf, 2.0])
+        buf.flush()
+        buf.series.writes.clear()
+        buf.history[:]
+
+    assert_no_leak(run, rounds=500)
