@@ -145,6 +145,15 @@ class TimeSeriesBuffer:
         return self.series.isVisible()
 
 
+def set_range_with_margin(axis, lo, hi, margin):
+    """The range with its margin, or the extremes themselves where the margin makes an end non-finite."""
+    low, high = lo - margin, hi + margin
+    if not finite(low) or not finite(high):
+        axis.setRange(lo, hi)
+    else:
+        axis.setRange(low, high)
+
+
 def sync_scrolling_chart(buffers, axX, axY, window_size, fixed_y_range=None, margin_ratio=0.1, y_tick_cnt=None,
                          small_span_padding=1):
     window_size, margin_ratio = as_int(window_size, "window_size"), as_float(margin_ratio)
@@ -197,7 +206,7 @@ def sync_scrolling_chart(buffers, axX, axY, window_size, fixed_y_range=None, mar
     margin = span * margin_ratio
     if margin == 0:
         margin = 1.0
-    axY.setRange(raw_min - margin, raw_max + margin)
+    set_range_with_margin(axY, raw_min, raw_max, margin)
     if y_tick_cnt is not None:
         axY.setTickCount(y_tick_cnt)
     elif axY.tickCount() != 6:
@@ -244,7 +253,7 @@ def sync_snapshot_chart(buffers, axX, axY, fixed_y_range=None, margin_ratio=0.1)
         margin = (y_hi - y_lo) * margin_ratio
         if margin == 0:
             margin = 1.0
-        axY.setRange(y_lo - margin, y_hi + margin)
+        set_range_with_margin(axY, y_lo, y_hi, margin)
 
 
 def _get_start_dir(obj, attr, fallback):
