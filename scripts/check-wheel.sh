@@ -27,6 +27,8 @@ trap 'rm -rf "$suite"' EXIT
 mkdir -p "$suite/fernkit"
 cp -r "$root/tests" "$suite/"
 cp -r "$root/fernkit/tests" "$suite/fernkit/"
+mkdir -p "$suite/benchmarks"  # the tests compare against the plain-Python baseline kept there
+cp "$root/benchmarks/baseline_plotdeck.py" "$suite/benchmarks/"
 cd "$suite"
 
 venv="$work/test-$version"

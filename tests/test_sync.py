@@ -431,6 +431,24 @@ def test_frame_extremes_numpy_route_matches_the_generic_loop(values):
     assert float32 == pytest.approx(results["float64"])
 
 
+@pytest.mark.parametrize("frames", [
+    [[1.0, 4.0], [-2.0, 3.0], [0.5, 9.0]],
+    [[2.0, 2.0], [2.0, 2.0]],
+    [[-0.0, 0.0], [0.0, -0.0]],
+    [[5.0], [1e300, -1e300], [4.0]],
+], ids=["spread", "ties", "signed-zeros", "large"])
+def test_snapshot_extremes_compare_alike_whatever_the_value_type(frames):
+    # NumPy's float64 extremes are compared as doubles; other values through their operators.
+    kinds = {"float64": np.array, "list": list, "fraction": lambda f: [Fraction(v) for v in f]}
+    picked = {}
+    for kind, make in kinds.items():
+        axY = RecordingAxis()
+        snap([frame_buffer(make(f)) for f in frames], RecordingAxis(), axY)
+        picked[kind] = [float(v) for c in axY.calls for v in c[1:]]
+    assert picked["float64"] == picked["list"]
+    assert picked["fraction"] == pytest.approx(picked["float64"])
+
+
 @pytest.mark.parametrize("func, positions, x_call", [
     (scroll, [57], ("setRange", 48, 57)),
     (scroll, [Fraction(115, 2)], ("setRange", Fraction(97, 2), Fraction(115, 2))),

@@ -31,9 +31,37 @@ Ref add(const CallArg& a, const CallArg& b) { return Ref::steal(PyNumber_Add(a.g
 Ref sub(const CallArg& a, const CallArg& b) { return Ref::steal(PyNumber_Subtract(a.get(), b.get())); }
 Ref mul(const CallArg& a, const CallArg& b) { return Ref::steal(PyNumber_Multiply(a.get(), b.get())); }
 
+// NumPy's float64 as kept at import, when it is a float subclass made in C (NumPy's own scalar
+// type, not a stand-in class with operators of its own); nullptr otherwise.
+PyObject* numpy_float64(const Env& env) {
+    PyObject* t = env.kept(plotdeck::kept_float64);
+    if (!t || !PyType_Check(t)) return nullptr;
+    auto* type = reinterpret_cast<PyTypeObject*>(t);
+    if ((PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE) || !PyType_IsSubtype(type, &PyFloat_Type)) return nullptr;
+    return t;
+}
+
+// A float, or NumPy's float64 (`float64`, when given): either compares as the double it holds.
+bool holds_double(PyObject* v, PyObject* float64) {
+    return PyFloat_CheckExact(v) || (float64 && reinterpret_cast<PyObject*>(Py_TYPE(v)) == float64);
+}
+
+// `test` for extremes, which are mostly NumPy scalars: two doubles are compared as doubles,
+// which is what their operators do, without making a NumPy bool per comparison.
+bool test_value(PyObject* a, PyObject* b, int op, PyObject* float64) {
+    if (!holds_double(a, float64) || !holds_double(b, float64)) return test(a, b, op);
+    const double x = PyFloat_AS_DOUBLE(a), y = PyFloat_AS_DOUBLE(b);
+    switch (op) {
+        case Py_LT: return x < y;
+        case Py_GT: return x > y;
+        case Py_GE: return x >= y;
+        default: return test(a, b, op);
+    }
+}
+
 // A value that cannot be an axis end: NaN (`v != v`) or an infinity (`v == inf or v == -inf`).
-bool non_finite(PyObject* v) {
-    if (PyFloat_CheckExact(v)) return !std::isfinite(PyFloat_AS_DOUBLE(v));
+bool non_finite(PyObject* v, PyObject* float64 = nullptr) {
+    if (holds_double(v, float64)) return !std::isfinite(PyFloat_AS_DOUBLE(v));
     if (PyLong_CheckExact(v)) return false;
     return test(v, v, Py_NE) || test(v, INFINITY, Py_EQ) || test(v, -INFINITY, Py_EQ);
 }
@@ -69,9 +97,10 @@ struct Extremes {
 
 // `lo - margin, hi + margin`, or the extremes themselves where a margin would make an end
 // non-finite (a huge span, an infinite or NaN margin ratio).
-void set_range_with_margin(PyObject* axis, PyObject* lo, PyObject* hi, PyObject* margin) {
+void set_range_with_margin(const Env& env, PyObject* axis, PyObject* lo, PyObject* hi, PyObject* margin) {
     Ref low = sub(lo, margin), high = add(hi, margin);
-    if (non_finite(low.get()) || non_finite(high.get())) {
+    PyObject* float64 = numpy_float64(env);
+    if (non_finite(low.get(), float64) || non_finite(high.get(), float64)) {
         call_method(axis, s_setRange, lo, hi);
         return;
     }
@@ -248,7 +277,7 @@ Ref sync_scrolling_chart(const Env& env, const ScrollingArgs& a) {
 
     Ref margin = mul(span, a.margin_ratio.as_float());
     if (test(margin, 0, Py_EQ)) margin = float_of(1.0);
-    set_range_with_margin(a.axY, raw_min, raw_max, margin.get());
+    set_range_with_margin(env, a.axY, raw_min, raw_max, margin.get());
     if (a.y_tick_cnt != Py_None)
         call_method(a.axY, s_setTickCount, a.y_tick_cnt);
     else
@@ -265,7 +294,8 @@ Extremes frame_extremes(const Env& env, PyObject* data) {
     Ref np = env.global(s_np);
     e.lo = call_method(np, s_min, data);
     e.hi = call_method(np, s_max, data);
-    if (!non_finite(e.lo.get()) && !non_finite(e.hi.get())) return e;
+    PyObject* float64 = numpy_float64(env);
+    if (!non_finite(e.lo.get(), float64) && !non_finite(e.hi.get(), float64)) return e;
 
     // A float array keeps to NumPy: data[np.isfinite(data)].
     PyObject* ndarray = env.kept(plotdeck::kept_ndarray);
@@ -297,6 +327,7 @@ Ref sync_snapshot_chart(const Env& env, const SnapshotArgs& a) {
     Ref global_y_min = float_of(INFINITY), global_y_max = float_of(-INFINITY);
     Ref global_x_min = float_of(INFINITY), global_x_max = float_of(-INFINITY);
     bool has_visible_data = false;
+    PyObject* float64 = numpy_float64(env);
 
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(a.buffers); ++i) {
         Ref buf = Ref::borrow(PyList_GET_ITEM(a.buffers, i));
@@ -320,8 +351,8 @@ Ref sync_snapshot_chart(const Env& env, const SnapshotArgs& a) {
         if (d_len == 0) continue;
         Extremes e = frame_extremes(env, data.get());
         if (!e) continue;
-        if (test(e.lo.get(), global_y_min.get(), Py_LT)) global_y_min = std::move(e.lo);
-        if (test(e.hi.get(), global_y_max.get(), Py_GT)) global_y_max = std::move(e.hi);
+        if (test_value(e.lo.get(), global_y_min.get(), Py_LT, float64)) global_y_min = std::move(e.lo);
+        if (test_value(e.hi.get(), global_y_max.get(), Py_GT, float64)) global_y_max = std::move(e.hi);
     }
 
     if (!has_visible_data) return none();
@@ -336,11 +367,11 @@ Ref sync_snapshot_chart(const Env& env, const SnapshotArgs& a) {
         return none();
     }
 
-    if (test(global_y_max.get(), global_y_min.get(), Py_GE)) {
+    if (test_value(global_y_max.get(), global_y_min.get(), Py_GE, float64)) {
         Ref span = sub(global_y_max, global_y_min);
         Ref margin = mul(span, a.margin_ratio.as_float());
         if (test(margin, 0, Py_EQ)) margin = float_of(1.0);
-        set_range_with_margin(a.axY, global_y_min.get(), global_y_max.get(), margin.get());
+        set_range_with_margin(env, a.axY, global_y_min.get(), global_y_max.get(), margin.get());
     }
     return none();
 }
