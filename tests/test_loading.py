@@ -256,13 +256,13 @@ class_of_bad_truth = "type('BadTruth', (), {'__bool__': lambda self: 1 / 0})()"
     # a loaded submodule that is not (or no longer) an attribute of its package
     ("import fernkit.filedesk; del sys.modules['fernkit'].filedesk",
      "import larkui.choosers as m; print(m.filedesk is sys.modules['fernkit.filedesk'])"),
-], ids=["no-spec", "submodule-not-attribute"])
+], ids=["without-__spec__", "submodule-not-attribute"])
 def test_loaded_modules_taken_as_they_are(setup, check):
     assert run_ok("import sys\n" + setup + "\n" + check).splitlines() == ["True"]
 
 
-def test_spec_without_truth_value_ends_as_the_plain_from_import():
-    # CPython 3.11 and 3.12 count such a spec as initialised; 3.13 lets the failing truth test
+def test_initializing_flag_without_truth_value_ends_as_the_plain_from_import():
+    # CPython 3.11 and 3.12 count such a module as initialised; 3.13 lets the failing truth test
     # escape the import. The module's from-imports end as `from typing import TypeVar` does.
     out = run_ok(f"""
         import typing, types
