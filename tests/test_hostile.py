@@ -937,10 +937,16 @@ def test_stream_members_on_foreign_objects_keep_no_reference(self_):
                 with pytest.raises(TypeError):
                     getattr(stm.StreamBuffer, member)(self_, *args)
 
-    refused(1)  # the first refusals fill the interpreter's caches (None's count moves once on 3.11)
+    refused(1)  # the first refusals fill the interpreter's caches
     before = sys.getrefcount(self_)
-    refused(50)
-    assert sys.getrefcount(self_) == before
+    refused(100)
+    delta = sys.getrefcount(self_) - before
+    if self_ is None or self_ == 1:
+        # shared with the whole interpreter (before 3.12 they are counted), whose own use moves the
+        # count a little; one reference kept per refused call would move it by 400
+        assert abs(delta) < 100
+    else:
+        assert delta == 0
 
 
 def test_stream_hostile_paths_keep_no_memory():
