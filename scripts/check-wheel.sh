@@ -29,6 +29,7 @@ cp -r "$root/tests" "$suite/"
 cp -r "$root/fernkit/tests" "$suite/fernkit/"
 mkdir -p "$suite/benchmarks"  # the tests compare against the plain-Python baseline kept there
 cp "$root/benchmarks/baseline_plotdeck.py" "$suite/benchmarks/"
+cp -r "$root/docs" "$suite/"  # the API reference the tests hold against the modules
 cd "$suite"
 
 venv="$work/test-$version"

@@ -7,7 +7,7 @@ re-export are not), and, of such a class, every member it defines itself whose n
 leading underscore (methods, properties, and attributes such as slot members and getters),
 plus its constructor `__init__`, plus the public attributes its instances carry.
 
-For each public name the stub (`src/larkui/<module>.pyi`, read with `ast`) carries an English
+For each public name the stub installed beside the module (`larkui/<module>.pyi`, read with `ast`) carries an English
 docstring whose first line is a sentence, with more below it, and whose "Args:" section lists
 exactly the parameters of the runtime callable; every overload carries the same docstring
 (editors show the one of the overload a call matches); the defaults written in the stub equal
@@ -34,7 +34,8 @@ MODULES = ["larkui.plotdeck", "larkui.choosers", "larkui.finders", "larkui.strea
 
 ROOT = Path(__file__).resolve().parent.parent
 API_MD = ROOT / "docs" / "api.md"
-STUB_DIR = ROOT / "src" / "larkui"
+# The stubs as installed beside the modules: the ones an editor reads.
+STUB_DIR = Path(importlib.import_module("larkui").__file__).resolve().parent
 
 
 def _make_buffer():
