@@ -97,9 +97,8 @@ struct Extremes {
 
 // `lo - margin, hi + margin`, or the extremes themselves where a margin would make an end
 // non-finite (a huge span, an infinite or NaN margin ratio).
-void set_range_with_margin(const Env& env, PyObject* axis, PyObject* lo, PyObject* hi, PyObject* margin) {
+void set_range_with_margin(PyObject* axis, PyObject* lo, PyObject* hi, PyObject* margin, PyObject* float64) {
     Ref low = sub(lo, margin), high = add(hi, margin);
-    PyObject* float64 = numpy_float64(env);
     if (non_finite(low.get(), float64) || non_finite(high.get(), float64)) {
         call_method(axis, s_setRange, lo, hi);
         return;
@@ -277,7 +276,7 @@ Ref sync_scrolling_chart(const Env& env, const ScrollingArgs& a) {
 
     Ref margin = mul(span, a.margin_ratio.as_float());
     if (test(margin, 0, Py_EQ)) margin = float_of(1.0);
-    set_range_with_margin(env, a.axY, raw_min, raw_max, margin.get());
+    set_range_with_margin(a.axY, raw_min, raw_max, margin.get(), numpy_float64(env));
     if (a.y_tick_cnt != Py_None)
         call_method(a.axY, s_setTickCount, a.y_tick_cnt);
     else
@@ -289,12 +288,11 @@ Ref sync_scrolling_chart(const Env& env, const ScrollingArgs& a) {
 
 // The frame's NumPy min and max; when one of them is not finite, the extremes over the frame's
 // finite values instead (empty when it has none).
-Extremes frame_extremes(const Env& env, PyObject* data) {
+Extremes frame_extremes(const Env& env, PyObject* data, PyObject* float64) {
     Extremes e;
     Ref np = env.global(s_np);
     e.lo = call_method(np, s_min, data);
     e.hi = call_method(np, s_max, data);
-    PyObject* float64 = numpy_float64(env);
     if (!non_finite(e.lo.get(), float64) && !non_finite(e.hi.get(), float64)) return e;
 
     // A float array keeps to NumPy: data[np.isfinite(data)].
@@ -349,7 +347,7 @@ Ref sync_snapshot_chart(const Env& env, const SnapshotArgs& a) {
         if (a.fixed_y_range != Py_None) continue;
         // NumPy refuses to reduce an empty frame; it still counts for the x extent above.
         if (d_len == 0) continue;
-        Extremes e = frame_extremes(env, data.get());
+        Extremes e = frame_extremes(env, data.get(), float64);
         if (!e) continue;
         if (test_value(e.lo.get(), global_y_min.get(), Py_LT, float64)) global_y_min = std::move(e.lo);
         if (test_value(e.hi.get(), global_y_max.get(), Py_GT, float64)) global_y_max = std::move(e.hi);
@@ -371,7 +369,7 @@ Ref sync_snapshot_chart(const Env& env, const SnapshotArgs& a) {
         Ref span = sub(global_y_max, global_y_min);
         Ref margin = mul(span, a.margin_ratio.as_float());
         if (test(margin, 0, Py_EQ)) margin = float_of(1.0);
-        set_range_with_margin(env, a.axY, global_y_min.get(), global_y_max.get(), margin.get());
+        set_range_with_margin(a.axY, global_y_min.get(), global_y_max.get(), margin.get(), float64);
     }
     return none();
 }
