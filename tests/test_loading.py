@@ -106,6 +106,37 @@ def test_builtins_fallback(root):
     assert type(ax_x) is MyAxis and type(ax_y) is MyAxis
 
 
+def test_module_global_wins_over_a_builtin_of_the_same_name(root):
+    class Impostor(QValueAxis):
+        pass
+
+    builtins.QValueAxis = Impostor
+    try:
+        _, ax_x, ax_y = plotdeck.build_sample_value_chart(root, "host")
+    finally:
+        del builtins.QValueAxis
+    assert type(ax_x) is QValueAxis and type(ax_y) is QValueAxis
+
+
+def test_each_attribute_default_is_its_own_lookup():
+    # Qt.SolidLine is read once for make_line and once more for add_line_to_chart, in that
+    # order, through the module's own Qt: a Qt whose SolidLine is new at every read tells them apart.
+    out = run_ok("""
+        import PySide6.QtCore as core
+        reads = []
+        class Counting(type):
+            @property
+            def SolidLine(cls):
+                reads.append(object())
+                return reads[-1]
+        core.Qt = Counting("Qt", (), {})
+        import larkui.plotdeck as p
+        line, attached = p.make_line.__defaults__[1], p.add_line_to_chart.__defaults__[1]
+        print(len(reads), line is reads[0], attached is reads[1])
+    """)
+    assert out.split() == ["2", "True", "True"]
+
+
 # ---- module loading, each scenario in a fresh interpreter ----
 
 def run_ok(code):

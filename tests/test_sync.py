@@ -243,6 +243,34 @@ def test_non_finite_values_are_left_out_of_the_y_range(func, values, y_calls):
     assert axis_state(real) == pytest.approx(replay(y_calls))
 
 
+def test_stand_in_float64_is_compared_through_its_operators():
+    # A numpy whose float64 is a Python float subclass with its own < and > (here: never less,
+    # never greater) is no NumPy scalar: its extremes are compared as the operators say, so no
+    # frame moves the y range, and the axis keeps its range.
+    from support import run_python
+    proc = run_python("""
+        import numpy
+        class Lying(float):
+            def __lt__(self, other): return False
+            def __gt__(self, other): return False
+        numpy.float64 = Lying
+        import larkui.plotdeck as p
+        from PySide6.QtCharts import QLineSeries, QValueAxis
+        class Np:
+            min = staticmethod(lambda data: Lying(min(data)))
+            max = staticmethod(lambda data: Lying(max(data)))
+        p.np = Np
+        buf = p.TimeSeriesBuffer(QLineSeries())
+        buf.set_data([1.0, 2.0])
+        ax, ay = QValueAxis(), QValueAxis()
+        ay.setRange(-7.0, 7.0)
+        p.sync_snapshot_chart([buf], ax, ay)
+        print(ax.min(), ax.max(), ay.min(), ay.max())
+    """)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.split() == ["0.0", "2.0", "-7.0", "7.0"]
+
+
 @pytest.mark.parametrize("func, positions, x_call", [
     (scroll, [INF, 30.0], ("setRange", 21.0, 30.0)),
     (scroll, [INF], ("setRange", 1, 10)),

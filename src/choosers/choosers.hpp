@@ -1,18 +1,9 @@
-// The callables of larkui.choosers, one table each, and the error guard they share.
+// What the bodies of larkui.choosers share: the error guard of the last-directory memory.
 #pragma once
 
-#include "module.hpp"
+#include "callables.gen.hpp"
 
 namespace choosers {
-
-// memory.cpp
-extern const lark::FunctionPlan get_start_dir;
-extern const lark::FunctionPlan set_last_dir;
-// pickers.cpp
-extern const lark::FunctionPlan pick_folder_path;
-extern const lark::FunctionPlan pick_file_path;
-// collection.cpp
-extern const lark::FunctionPlan collect_files_from_lineEdit;
 
 // Runs `step` as `try: step() except Exception: ...` would: true when it finished, false
 // when it raised an Exception-family error, which stays set for the caller to take or

@@ -3,9 +3,11 @@
 
 #include "compat.hpp"
 
-namespace {
+namespace choosers {
 
 using namespace lark;
+
+namespace {
 
 const Name s_Path{"Path"}, s_QMessageBox{"QMessageBox"}, s_filedesk{"filedesk"};
 const Name s_text{"text"}, s_strip{"strip"}, s_is_dir{"is_dir"}, s_is_file{"is_file"}, s_parent{"parent"},
@@ -62,16 +64,10 @@ void report_io_error(const Env& env, PyObject* parent) {
     call_method(env.global(s_QMessageBox), s_critical, parent, s_io_error_title, message);
 }
 
-struct CollectArgs {
-    PyObject* parent;
-    PyObject* line_edit;
-    PyObject* out_dir_name;
-    PyObject* name_filter;
-    bool sort_datecode;
-};
+}  // namespace
 
 // collect_files_from_lineEdit(parent, line_edit, out_dir_name, name_filter, sort_datecode)
-Ref collect_files_from_lineEdit(const Env& env, const CollectArgs& a) {
+Ref collect_files_from_lineEdit(const Env& env, const args::collect_files_from_lineEdit& a) {
     Ref text = call_method(a.line_edit, s_text);
     if (!truth(text.get())) text = Ref::borrow(s_empty.get());
     Ref raw = call_method(text, s_strip);
@@ -96,27 +92,5 @@ Ref collect_files_from_lineEdit(const Env& env, const CollectArgs& a) {
     }
     return result;
 }
-
-const Function<CollectArgs> collect_def{
-    "collect_files_from_lineEdit",
-    "collect_files_from_lineEdit",
-    "\n    讀取 line_edit 內的路徑，蒐集符合的檔案。\n"
-    "    新增 sort_datecode 參數：控制是否依檔名時間排序。\n    ",
-    "Tuple[List[str], List[str], Path] | None",
-    {
-        any<&CollectArgs::parent>("parent", "QWidget"),
-        any<&CollectArgs::line_edit>("line_edit", "QLineEdit"),
-        text<&CollectArgs::out_dir_name>("out_dir_name"),
-        exact<&CollectArgs::name_filter>("name_filter", "List[str]", Exact::list),
-        optional(flag<&CollectArgs::sort_datecode>("sort_datecode"), Default::boolean(false)),
-    },
-    collect_files_from_lineEdit,
-};
-
-}  // namespace
-
-namespace choosers {
-
-const lark::FunctionPlan collect_files_from_lineEdit = lark::plan_of(collect_def);
 
 }  // namespace choosers

@@ -1,20 +1,18 @@
 // _get_start_dir, _set_last_dir: the last-directory memory kept in an attribute of a caller's object.
 #include "choosers.hpp"
 
-namespace {
+namespace choosers {
 
 using namespace lark;
 
+namespace {
+
 const Name s_Path{"Path"};
 
-struct GetArgs {
-    PyObject* obj;
-    PyObject* attr;
-    PyObject* fallback;
-};
+}  // namespace
 
 // _get_start_dir(obj, attr, fallback)
-Ref get_start_dir(const Env& env, const GetArgs& a) {
+Ref get_start_dir(const Env& env, const args::get_start_dir& a) {
     PyObject* obj = a.obj;
     PyObject* attr = a.attr;
     PyObject* fallback = a.fallback;
@@ -36,14 +34,8 @@ Ref get_start_dir(const Env& env, const GetArgs& a) {
     return remembered ? remembered : Ref::borrow(fallback);
 }
 
-struct SetArgs {
-    PyObject* obj;
-    PyObject* attr;
-    PyObject* path;
-};
-
 // _set_last_dir(obj, attr, path)
-Ref set_last_dir(const Env& env, const SetArgs& a) {
+Ref set_last_dir(const Env& env, const args::set_last_dir& a) {
     if (a.obj == Py_None) return none();
     // A memory that cannot be stored is simply not kept.
     const bool stored = choosers::guarded([&] {
@@ -53,30 +45,5 @@ Ref set_last_dir(const Env& env, const SetArgs& a) {
     if (!stored) PyErr_Clear();
     return none();
 }
-
-const Function<GetArgs> get_start_dir_def{
-    "_get_start_dir",
-    "_get_start_dir",
-    nullptr,
-    "Path",
-    {any<&GetArgs::obj>("obj", "object | None"), text<&GetArgs::attr>("attr"), any<&GetArgs::fallback>("fallback", "Path")},
-    get_start_dir,
-};
-
-const Function<SetArgs> set_last_dir_def{
-    "_set_last_dir",
-    "_set_last_dir",
-    nullptr,
-    "None",
-    {any<&SetArgs::obj>("obj", "object | None"), text<&SetArgs::attr>("attr"), any<&SetArgs::path>("path", "str | Path")},
-    set_last_dir,
-};
-
-}  // namespace
-
-namespace choosers {
-
-const lark::FunctionPlan get_start_dir = lark::plan_of(get_start_dir_def);
-const lark::FunctionPlan set_last_dir = lark::plan_of(set_last_dir_def);
 
 }  // namespace choosers

@@ -48,6 +48,7 @@ def _get_start_dir(obj: object | None, attr: str, fallback: Path) -> Path:
             the `Exception` family while reading the attribute is swallowed (the result is then
             `fallback`); others, such as KeyboardInterrupt, propagate.
     """
+
 def _set_last_dir(obj: object | None, attr: str, path: str | Path) -> None:
     """Store `Path(path)` as the last-folder memory in `obj.<attr>`; silently skipped when that fails.
 
@@ -63,6 +64,7 @@ def _set_last_dir(obj: object | None, attr: str, path: str | Path) -> None:
     Raises:
         TypeError: ``Argument 'attr' has incorrect type (expected str, got TYPE)``.
     """
+
 @overload
 def pick_folder_path(
     parent: QWidget | None,
@@ -195,6 +197,7 @@ def pick_folder_path(
         FileNotFoundError: from `Path.cwd()` when the working directory no longer exists.
             Errors of the dialog and of `setText` propagate; a memory already stored stays.
     """
+
 @overload
 def pick_file_path(
     parent: QWidget | None,
@@ -351,6 +354,7 @@ def pick_file_path(
         FileNotFoundError: from `Path.cwd()` when the working directory no longer exists.
             Errors of the dialog and of `setText` propagate; a memory already stored stays.
     """
+
 def collect_files_from_lineEdit(
     parent: QWidget | None,
     line_edit: QLineEdit,

@@ -224,6 +224,7 @@ def build_sample_value_chart(
         AttributeError: when `ui_root` has no `findChild`. Errors of Qt calls propagate; a
             layout or view already added stays in the host.
     """
+
 def make_scatter(
     chart: QChart,
     name: str,
@@ -259,8 +260,13 @@ def make_scatter(
             made; ``make_scatter() takes exactly 6 positional arguments (N given)``. A colour
             that Qt refuses raises Qt's TypeError, and the series is then not added.
     """
+
 def make_line(
-    chart: QChart, name: str, color: _Colour, width: float = 2.0, style: Qt.PenStyle = Qt.PenStyle.SolidLine
+    chart: QChart,
+    name: str,
+    color: _Colour,
+    width: float = 2.0,
+    style: Qt.PenStyle = Qt.PenStyle.SolidLine,
 ) -> QLineSeries:
     """Make a line series drawn with a pen of `color`, `width` and `style`, add it to `chart`, return it.
 
@@ -288,6 +294,7 @@ def make_line(
             A colour or style that Qt refuses raises Qt's TypeError, and the series is then
             not added.
     """
+
 def add_line_to_chart(
     chart: QChart,
     axX: QValueAxis,
@@ -323,6 +330,7 @@ def add_line_to_chart(
             ``add_line_to_chart() takes at least 5 positional arguments (N given)`` (``at most
             7``). Qt's errors propagate; when `attachAxis` fails the series stays in the chart.
     """
+
 def wrap_hosts_in_scroll(
     ui_root: QWidget,
     host_names: Iterable[str],
@@ -391,6 +399,7 @@ def wrap_hosts_in_scroll(
         IndexError: ``tuple index out of range`` when `min_cell_size` has fewer than two items.
             After a failure in the placement, the root layout stays emptied.
     """
+
 def wrap_dynamic_charts_into_tabs(
     ui_root: QWidget,
     layout_config: dict[str, list[str]],
@@ -482,22 +491,31 @@ class TimeSeriesBuffer:
 
     series: QXYSeries
     """The Qt XY series this buffer writes to, as passed to the constructor."""
+
     history: list[float]
     """The y values of the points given to `add_point`, oldest first, at most `max_history` of them."""
+
     max_history: int
     """The most y values `history` keeps; you may assign a new limit (each later `add_point` then drops one value at most)."""
+
     last_x: float
     """The x of the last point appended to the series by `flush` (0 until then, and after `clear`)."""
+
     last_snapshot_data: _Frame | None
     """The frame object last written to the series by `flush` (your object, not a copy), or None."""
+
     last_snapshot_offset: float
     """The x offset with which `last_snapshot_data` was written (0 until then; `clear` keeps it)."""
+
     _pending_points: list[QPointF]
     """Internal: the points given to `add_point` since the last flush that appended points."""
+
     _pending_snapshot: _Frame | None
     """Internal: the frame waiting for the next flush, or None."""
+
     _pending_snapshot_offset: float
     """Internal: the x offset of the waiting frame."""
+
     def __init__(self, series: QXYSeries, max_history: int = 10000) -> None:
         """Make an empty buffer for `series`.
 
@@ -513,6 +531,7 @@ class TimeSeriesBuffer:
         Raises:
             TypeError: ``Argument 'max_history' has incorrect type (expected int, got TYPE)``.
         """
+
     def add_point(self, x: float, y: float) -> None:
         """Producer, scrolling mode: queue one point; its y joins `history`.
 
@@ -529,6 +548,7 @@ class TimeSeriesBuffer:
         Raises:
             TypeError: Python's own, when `x` or `y` is not a number; nothing is changed.
         """
+
     def set_data(self, data: _Frame, x_offset: float = 0.0) -> None:
         """Producer, snapshot mode: queue a whole frame to replace the series at the next flush.
 
@@ -545,6 +565,7 @@ class TimeSeriesBuffer:
         Raises:
             TypeError: Python's own, when `x_offset` is not a number; nothing is changed.
         """
+
     def flush(self) -> bool:
         """Consumer: write what is pending to the series in one call; True if the series was written.
 
@@ -563,6 +584,7 @@ class TimeSeriesBuffer:
         Returns:
             True when the series was written, False when nothing was pending.
         """
+
     def clear(self) -> None:
         """Empty the series and the buffer.
 
@@ -571,6 +593,7 @@ class TimeSeriesBuffer:
         the two offsets keep their values. An error of `series.clear()` propagates before
         anything in the buffer is reset.
         """
+
     @property
     def is_visible(self) -> bool:
         """Whether the series is visible: `series.isVisible()`, read afresh each time (read-only).
@@ -707,6 +730,7 @@ def sync_scrolling_chart(
             and the x axis set. Errors of a flush or an axis call propagate at once; the
             buffers after it stay unflushed.
     """
+
 def sync_snapshot_chart(
     buffers: list[TimeSeriesBuffer],
     axX: QValueAxis,

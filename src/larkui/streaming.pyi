@@ -55,106 +55,6 @@ from numpy.typing import ArrayLike
 from PySide6.QtCharts import QXYSeries
 from typing_extensions import disjoint_base
 
-@final
-class StreamHistory(Sequence[float]):
-    """The y values of a StreamBuffer's newest samples, oldest first: a live, read-only view.
-
-    `StreamBuffer.history` makes one on each read; it holds no values of its own, so it always
-    shows the buffer as it is now: it grows as samples arrive (up to `max_history` values, the
-    oldest dropping out first) and is empty after `clear()`, after `__init__` runs again, and
-    always when `max_history` is 0 or less. It keeps its buffer alive.
-
-    It offers `len()`, indexing with an int (negative counts from the end; out of range raises
-    IndexError ``StreamHistory index out of range``, a key of another type TypeError
-    ``StreamHistory indices must be integers or slices, not TYPE``), iteration, `in`,
-    `reversed()` and sequence patterns in `match`. A slice is a new list of floats
-    (`history[-100:]`), which is what `sync_scrolling_chart` takes of it; `list(history)` copies
-    all of it. It compares equal to a list, a tuple or a StreamHistory holding the same values in
-    the same order (`==` and `!=` only). The values are floats as they were given, NaN and
-    infinite ones included.
-
-    It is a `collections.abc.Sequence` (registered as one), with `index` and `count` as a list
-    has them, but not a list: it cannot be changed (item assignment raises TypeError), is
-    unhashable, and cannot be made directly (``cannot create 'larkui.streaming.StreamHistory'
-    instances``) or subclassed.
-    """
-
-    def __len__(self) -> int:
-        """The number of values: the samples the buffer holds, at most `max_history`.
-
-        Read afresh at each call, as every operation of the view is.
-        """
-    @overload
-    def __getitem__(self, index: SupportsIndex, /) -> float:
-        """Value `index` (0 is the oldest, -1 the newest), or a list of floats for a slice.
-
-        Args:
-            index: an int or an object with `__index__`, negative counting from the end; or a
-                slice, which gives a new list (`history[-10:]`, `history[::-1]`).
-
-        Returns:
-            The value as a float, or a list of floats for a slice.
-
-        Raises:
-            IndexError: ``StreamHistory index out of range``.
-            TypeError: ``StreamHistory indices must be integers or slices, not TYPE``.
-        """
-    @overload
-    def __getitem__(self, index: slice, /) -> list[float]:
-        """Value `index` (0 is the oldest, -1 the newest), or a list of floats for a slice.
-
-        Args:
-            index: an int or an object with `__index__`, negative counting from the end; or a
-                slice, which gives a new list (`history[-10:]`, `history[::-1]`).
-
-        Returns:
-            The value as a float, or a list of floats for a slice.
-
-        Raises:
-            IndexError: ``StreamHistory index out of range``.
-            TypeError: ``StreamHistory indices must be integers or slices, not TYPE``.
-        """
-    def __iter__(self) -> Iterator[float]:
-        """Iterate over the values, oldest first.
-
-        The iterator reads the live view by index, so samples added while it runs may be seen.
-        """
-    def __eq__(self, other: object, /) -> bool:
-        """Whether `other` is a list, tuple or StreamHistory holding the same values in order.
-
-        Any other object is not equal. The values are compared as new floats, so a NaN is never
-        equal, not even in the same history.
-        """
-    def __ne__(self, other: object, /) -> bool:
-        """Whether `other` is not a list, tuple or StreamHistory holding the same values in order.
-
-        The negation of `==`.
-        """
-    def index(self, value: float, start: int = 0, stop: int = 9223372036854775807) -> int:
-        """The position of the first value equal to `value` within `start:stop`, as list.index.
-
-        Args:
-            value: the value to look for (compared with `==`, so NaN is never found).
-            start: where the search starts (negative counts from the end).
-            stop: where it stops.
-
-        Returns:
-            The position, 0 being the oldest value.
-
-        Raises:
-            ValueError: ``VALUE is not in list`` when no value is equal.
-        """
-    def count(self, value: float) -> int:
-        """How many values are equal to `value`.
-
-        Args:
-            value: the value to count (compared with `==`).
-
-        Returns:
-            The number of equal values.
-        """
-    __hash__: ClassVar[None]  # type: ignore[assignment]
-
 @disjoint_base
 class StreamBuffer:
     """A rolling buffer for one XY series of a scrolling chart, written to it in one bulk call.
@@ -217,6 +117,7 @@ class StreamBuffer:
     `clear` and `is_visible` raise AttributeError ``'StreamBuffer' object has no attribute
     'series'``.
     """
+
     @property
     def last_x(self) -> float:
         """The x of the newest sample written by the last flush (read-only).
@@ -226,6 +127,7 @@ class StreamBuffer:
         it scrolls). With decimation the newest sample need not be among the points written;
         `last_x` is its x all the same. A flush that fails leaves it as it was.
         """
+
     @property
     def window(self) -> int:
         """How many of the newest samples a flush writes, before any decimation (read-only).
@@ -234,6 +136,7 @@ class StreamBuffer:
         it (which starts the buffer afresh). A window of N samples with x = sample numbers fits
         `sync_scrolling_chart(..., window_size=N)`.
         """
+
     @property
     def display_budget(self) -> int | None:
         """The most samples a flush writes one per point before it decimates the window, or None.
@@ -241,6 +144,7 @@ class StreamBuffer:
         The `display_budget` given to `__init__`: None (every sample of the window is written) or
         an int from 2 to 10,000,000. Read-only.
         """
+
     @property
     def max_history(self) -> int:
         """How many of the newest y values `history` offers (read-only).
@@ -248,8 +152,14 @@ class StreamBuffer:
         The `max_history` given to `__init__`, or 0 when that was 0 or less; at most 10,000,000.
         Unlike a TimeSeriesBuffer's it cannot be assigned: call `__init__` again.
         """
+
     def __init__(
-        self, series: QXYSeries, window: int, *, display_budget: int | None = None, max_history: int = 10000
+        self,
+        series: QXYSeries,
+        window: int,
+        *,
+        display_budget: int | None = None,
+        max_history: int = 10000,
     ) -> None:
         """Start empty, for `series`, writing the newest `window` samples at each flush.
 
@@ -288,6 +198,7 @@ class StreamBuffer:
                 positionally.
             MemoryError: when the store cannot be allocated.
         """
+
     def add_point(self, x: float, y: float) -> None:
         """Add one sample; nothing reaches the series until `flush`.
 
@@ -307,6 +218,7 @@ class StreamBuffer:
             OverflowError: ``int too large to convert to float``; nothing is added.
             RuntimeError: when the buffer was never initialised.
         """
+
     def add_points(self, x: ArrayLike, y: ArrayLike) -> None:
         """Add a block of samples, oldest first, as a data source delivers it.
 
@@ -329,6 +241,7 @@ class StreamBuffer:
                 not convert string to float: 'a'``). Nothing is added then.
             RuntimeError: when the buffer was never initialised.
         """
+
     def flush(self) -> bool:
         """Write the window to the series in one call, when samples arrived since the last flush.
 
@@ -354,6 +267,7 @@ class StreamBuffer:
             AttributeError: ``'StreamBuffer' object has no attribute 'series'`` when `series`
                 was deleted.
         """
+
     def clear(self) -> None:
         """Empty the series and the buffer; `last_x` returns to 0.
 
@@ -365,6 +279,7 @@ class StreamBuffer:
         Raises:
             RuntimeError: when the buffer was never initialised.
         """
+
     @property
     def is_visible(self) -> bool:
         """Whether the series is visible: `series.isVisible()`, read afresh each time (read-only).
@@ -372,6 +287,7 @@ class StreamBuffer:
         `sync_scrolling_chart` leaves hidden buffers out of the y range (and still flushes them,
         which shows them again). Raises AttributeError when there is no `series`.
         """
+
     @property
     def history(self) -> StreamHistory:
         """The y values of the newest samples, oldest first, at most `max_history`: a live view.
@@ -381,3 +297,110 @@ class StreamBuffer:
         gives a list of floats (`buffer.history[-10:]`); `list(buffer.history)` copies it. The
         values are as given, NaN and infinite ones included.
         """
+
+@final
+class StreamHistory(Sequence[float]):
+    """The y values of a StreamBuffer's newest samples, oldest first: a live, read-only view.
+
+    `StreamBuffer.history` makes one on each read; it holds no values of its own, so it always
+    shows the buffer as it is now: it grows as samples arrive (up to `max_history` values, the
+    oldest dropping out first) and is empty after `clear()`, after `__init__` runs again, and
+    always when `max_history` is 0 or less. It keeps its buffer alive.
+
+    It offers `len()`, indexing with an int (negative counts from the end; out of range raises
+    IndexError ``StreamHistory index out of range``, a key of another type TypeError
+    ``StreamHistory indices must be integers or slices, not TYPE``), iteration, `in`,
+    `reversed()` and sequence patterns in `match`. A slice is a new list of floats
+    (`history[-100:]`), which is what `sync_scrolling_chart` takes of it; `list(history)` copies
+    all of it. It compares equal to a list, a tuple or a StreamHistory holding the same values in
+    the same order (`==` and `!=` only). The values are floats as they were given, NaN and
+    infinite ones included.
+
+    It is a `collections.abc.Sequence` (registered as one), with `index` and `count` as a list
+    has them, but not a list: it cannot be changed (item assignment raises TypeError), is
+    unhashable, and cannot be made directly (``cannot create 'larkui.streaming.StreamHistory'
+    instances``) or subclassed.
+    """
+
+    def __len__(self) -> int:
+        """The number of values: the samples the buffer holds, at most `max_history`.
+
+        Read afresh at each call, as every operation of the view is.
+        """
+
+    @overload
+    def __getitem__(self, index: SupportsIndex, /) -> float:
+        """Value `index` (0 is the oldest, -1 the newest), or a list of floats for a slice.
+
+        Args:
+            index: an int or an object with `__index__`, negative counting from the end; or a
+                slice, which gives a new list (`history[-10:]`, `history[::-1]`).
+
+        Returns:
+            The value as a float, or a list of floats for a slice.
+
+        Raises:
+            IndexError: ``StreamHistory index out of range``.
+            TypeError: ``StreamHistory indices must be integers or slices, not TYPE``.
+        """
+    @overload
+    def __getitem__(self, index: slice, /) -> list[float]:
+        """Value `index` (0 is the oldest, -1 the newest), or a list of floats for a slice.
+
+        Args:
+            index: an int or an object with `__index__`, negative counting from the end; or a
+                slice, which gives a new list (`history[-10:]`, `history[::-1]`).
+
+        Returns:
+            The value as a float, or a list of floats for a slice.
+
+        Raises:
+            IndexError: ``StreamHistory index out of range``.
+            TypeError: ``StreamHistory indices must be integers or slices, not TYPE``.
+        """
+
+    def __iter__(self) -> Iterator[float]:
+        """Iterate over the values, oldest first.
+
+        The iterator reads the live view by index, so samples added while it runs may be seen.
+        """
+
+    def __eq__(self, other: object, /) -> bool:
+        """Whether `other` is a list, tuple or StreamHistory holding the same values in order.
+
+        Any other object is not equal. The values are compared as new floats, so a NaN is never
+        equal, not even in the same history.
+        """
+
+    def __ne__(self, other: object, /) -> bool:
+        """Whether `other` is not a list, tuple or StreamHistory holding the same values in order.
+
+        The negation of `==`.
+        """
+
+    def index(self, value: float, start: int = 0, stop: int = 9223372036854775807) -> int:
+        """The position of the first value equal to `value` within `start:stop`, as list.index.
+
+        Args:
+            value: the value to look for (compared with `==`, so NaN is never found).
+            start: where the search starts (negative counts from the end).
+            stop: where it stops.
+
+        Returns:
+            The position, 0 being the oldest value.
+
+        Raises:
+            ValueError: ``VALUE is not in list`` when no value is equal.
+        """
+
+    def count(self, value: float) -> int:
+        """How many values are equal to `value`.
+
+        Args:
+            value: the value to count (compared with `==`).
+
+        Returns:
+            The number of equal values.
+        """
+
+    __hash__: ClassVar[None]  # type: ignore[assignment]

@@ -3,13 +3,15 @@
 // The buffer's state is plain instance attributes that callers, and series that call back into
 // the buffer, may replace at any moment. So every step reads the attributes it names when it
 // runs, as the same steps written in Python would, and only exact lists get a shortcut.
-#include "plotdeck.hpp"
+#include "callables.gen.hpp"
 
 #include "lookup.hpp"
 
-namespace {
+namespace plotdeck {
 
 using namespace lark;
+
+namespace {
 
 const Name s_series{"series"}, s_history{"history"}, s_max_history{"max_history"}, s_last_x{"last_x"},
     s_last_snapshot_data{"last_snapshot_data"}, s_last_snapshot_offset{"last_snapshot_offset"},
@@ -43,14 +45,10 @@ void show_series(PyObject* self) {
 
 // ---- __init__, add_point, set_data ----
 
-struct InitArgs {
-    PyObject* self;
-    PyObject* series;
-    PyObject* max_history;
-};
+}  // namespace
 
 // TimeSeriesBuffer.__init__(self, series, max_history=10000)
-Ref buffer_init(const Env&, const InitArgs& a) {
+Ref time_series_buffer_init(const Env&, const args::time_series_buffer_init& a) {
     Ref zero = int_of(0);
     setattr(a.self, s_series, a.series);
     setattr(a.self, s_history, new_list().get());
@@ -64,17 +62,15 @@ Ref buffer_init(const Env&, const InitArgs& a) {
     return none();
 }
 
+namespace {
+
 // len(history) > max_history, as the host compares them.
 bool longer_than(Py_ssize_t n, PyObject* limit) { return compare(int_of(n).get(), limit, Py_GT); }
 
-struct AddPointArgs {
-    PyObject* self;
-    Real x;
-    Real y;
-};
+}  // namespace
 
 // TimeSeriesBuffer.add_point(self, x, y): called for every sample.
-Ref buffer_add_point(const Env& env, const AddPointArgs& a) {
+Ref time_series_buffer_add_point(const Env& env, const args::time_series_buffer_add_point& a) {
     Ref x = a.x.as_float();
     Ref y = a.y.as_float();
 
@@ -92,18 +88,14 @@ Ref buffer_add_point(const Env& env, const AddPointArgs& a) {
     return none();
 }
 
-struct SetDataArgs {
-    PyObject* self;
-    PyObject* data;
-    Real x_offset;
-};
-
 // TimeSeriesBuffer.set_data(self, data, x_offset=0.0): the frame is kept as given, never copied.
-Ref buffer_set_data(const Env&, const SetDataArgs& a) {
+Ref time_series_buffer_set_data(const Env&, const args::time_series_buffer_set_data& a) {
     setattr(a.self, s__pending_snapshot, a.data);
     setattr(a.self, s__pending_snapshot_offset, a.x_offset.as_float().get());
     return none();
 }
+
+namespace {
 
 // ---- flush ----
 
@@ -116,7 +108,7 @@ bool text_equals(PyObject* o, const char* s) {
 // so the values are handed over as contiguous, aligned, native float64), with at least one
 // value (an empty frame needs no QPointF at all) and a float offset. Runs no Python code.
 bool numpy_frame(const Env& env, PyObject* frame, PyObject* offset) {
-    PyObject* ndarray = env.kept(plotdeck::kept_ndarray);
+    PyObject* ndarray = state_of(env).ndarray.get();
     if (!ndarray || reinterpret_cast<PyObject*>(Py_TYPE(frame)) != ndarray || !PyFloat_CheckExact(offset)) return false;
     bool fits = false;
     Ref ndim = Ref::steal_nullable(PyObject_GetAttr(frame, s_ndim.get()));
@@ -135,12 +127,12 @@ bool numpy_frame(const Env& env, PyObject* frame, PyObject* offset) {
 // Writes the frame with QXYSeries.replaceNp when the series is a genuine XY series whose
 // `replace` is the binding's own; false (nothing written) otherwise.
 bool replace_from_numpy(const Env& env, PyObject* series, PyObject* frame, PyObject* offset) {
-    PyObject* xy = env.kept(plotdeck::kept_QXYSeries);
-    PyObject* own_replace = env.kept(plotdeck::kept_replace);
-    PyObject* replace_np = env.kept(plotdeck::kept_replaceNp);
-    PyObject* float64 = env.kept(plotdeck::kept_float64);
-    PyObject* require = env.kept(plotdeck::kept_require);
-    PyObject* arange = env.kept(plotdeck::kept_arange);
+    PyObject* xy = state_of(env).QXYSeries.get();
+    PyObject* own_replace = state_of(env).replace.get();
+    PyObject* replace_np = state_of(env).replaceNp.get();
+    PyObject* float64 = state_of(env).float64.get();
+    PyObject* require = state_of(env).require.get();
+    PyObject* arange = state_of(env).arange.get();
     if (!xy || !own_replace || !replace_np || !float64 || !require || !arange || !PyType_Check(xy)) return false;
     auto* xy_type = reinterpret_cast<PyTypeObject*>(xy);
     if (plain_lookup(series, s_replace, xy_type) != own_replace) return false;
@@ -170,13 +162,12 @@ Ref snapshot_points(const Env& env, PyObject* frame, PyObject* offset) {
     return points;
 }
 
-struct SelfArgs {
-    PyObject* self;
-};
+
+}  // namespace
 
 // TimeSeriesBuffer.flush(self) -> bool. A pending frame goes first; pending points wait for
 // the next flush.
-Ref buffer_flush(const Env& env, const SelfArgs& a) {
+Ref time_series_buffer_flush(const Env& env, const args::time_series_buffer_flush& a) {
     PyObject* self = a.self;
 
     if (!getattr(self, s__pending_snapshot).is_none()) {
@@ -187,7 +178,7 @@ Ref buffer_flush(const Env& env, const SelfArgs& a) {
             // PySide6's own for replaceNp to write the same.
             Ref point_class = env.global(s_QPointF);
             Ref series = getattr(self, s_series);
-            if (point_class.get() != env.kept(plotdeck::kept_QPointF) ||
+            if (point_class.get() != state_of(env).QPointF.get() ||
                 !replace_from_numpy(env, series.get(), frame.get(), offset.get()))
                 call_method(series, s_replace, snapshot_points(env, frame.get(), offset.get()));
         } else {
@@ -217,10 +208,14 @@ Ref buffer_flush(const Env& env, const SelfArgs& a) {
     return Ref::of(true);
 }
 
+namespace {
+
 // ---- clear, is_visible ----
 
+}  // namespace
+
 // TimeSeriesBuffer.clear(self)
-Ref buffer_clear(const Env&, const SelfArgs& a) {
+Ref time_series_buffer_clear(const Env&, const args::time_series_buffer_clear& a) {
     call_method(getattr(a.self, s_series), s_clear);
     setattr(a.self, s_history, new_list().get());
     setattr(a.self, s__pending_points, new_list().get());
@@ -231,70 +226,6 @@ Ref buffer_clear(const Env&, const SelfArgs& a) {
 }
 
 // TimeSeriesBuffer.is_visible (property getter)
-Ref buffer_is_visible(const Env&, const SelfArgs& a) { return call_method(getattr(a.self, s_series), s_isVisible); }
-
-const Function<InitArgs> init_def{
-    "__init__",
-    "TimeSeriesBuffer.__init__",
-    nullptr,
-    nullptr,
-    {
-        any<&InitArgs::self>("self"),
-        any<&InitArgs::series>("series", "QLineSeries"),
-        optional(integer<&InitArgs::max_history>("max_history"), Default::integer(10000)),
-    },
-    buffer_init,
-};
-
-const Function<AddPointArgs> add_point_def{
-    "add_point",
-    "TimeSeriesBuffer.add_point",
-    "Producer: Append a single point (Scrolling mode)",
-    nullptr,
-    {any<&AddPointArgs::self>("self"), real<&AddPointArgs::x>("x"), real<&AddPointArgs::y>("y")},
-    buffer_add_point,
-};
-
-const Function<SetDataArgs> set_data_def{
-    "set_data",
-    "TimeSeriesBuffer.set_data",
-    "Producer: Replace entire series with new data (Snapshot mode)",
-    nullptr,
-    {
-        any<&SetDataArgs::self>("self"),
-        any<&SetDataArgs::data>("data", "np.ndarray"),
-        optional(real<&SetDataArgs::x_offset>("x_offset"), Default::real(0.0)),
-    },
-    buffer_set_data,
-};
-
-const Function<SelfArgs> flush_def{
-    "flush", "TimeSeriesBuffer.flush", "Consumer: Writes buffer to Series. Returns True if updated.", "bool",
-    {any<&SelfArgs::self>("self")},
-    buffer_flush,
-};
-
-const Function<SelfArgs> clear_def{
-    "clear", "TimeSeriesBuffer.clear", "Clear all data", nullptr, {any<&SelfArgs::self>("self")}, buffer_clear,
-};
-
-const Function<SelfArgs> is_visible_def{
-    "is_visible", "TimeSeriesBuffer.is_visible", nullptr, "bool", {any<&SelfArgs::self>("self")}, buffer_is_visible,
-};
-
-}  // namespace
-
-namespace plotdeck {
-
-const lark::FunctionPlan buffer_init = lark::plan_of(init_def);
-const lark::FunctionPlan buffer_add_point = lark::plan_of(add_point_def);
-const lark::FunctionPlan buffer_set_data = lark::plan_of(set_data_def);
-const lark::FunctionPlan buffer_flush = lark::plan_of(flush_def);
-const lark::FunctionPlan buffer_clear = lark::plan_of(clear_def);
-const lark::FunctionPlan buffer_is_visible = lark::plan_of(is_visible_def);
-
-const char* const buffer_class_doc =
-    "\n    Encapsulates buffering logic for both \"Scrolling Time Series\" (Append) \n"
-    "    and \"Frame Snapshot\" (Replace).\n    ";
+Ref time_series_buffer_is_visible(const Env&, const args::time_series_buffer_is_visible& a) { return call_method(getattr(a.self, s_series), s_isVisible); }
 
 }  // namespace plotdeck

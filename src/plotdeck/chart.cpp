@@ -1,9 +1,11 @@
 // build_sample_value_chart: a chart view with a chart and its two value axes in a named host.
-#include "plotdeck.hpp"
+#include "callables.gen.hpp"
 
-namespace {
+namespace plotdeck {
 
 using namespace lark;
+
+namespace {
 
 const Name s_QWidget{"QWidget"}, s_QVBoxLayout{"QVBoxLayout"}, s_QChart{"QChart"}, s_QChartView{"QChartView"},
     s_QPainter{"QPainter"}, s_QGraphicsView{"QGraphicsView"}, s_QSizePolicy{"QSizePolicy"},
@@ -27,28 +29,19 @@ Ref make_axis(const Env& env, PyObject* title) {
     return axis;
 }
 
-Ref host_missing(PyObject* host_name) {
+[[noreturn]] void raise_host_missing(PyObject* host_name) {
     Ref head = Ref::steal(PyUnicode_Concat(s_missing_head.get(), host_name));
     Ref message = Ref::steal(PyUnicode_Concat(head.get(), s_missing_tail.get()));
-    return fail(PyExc_RuntimeError, message.get());
+    raise_value(PyExc_RuntimeError, message.get());
 }
 
-struct ChartArgs {
-    PyObject* ui_root;
-    PyObject* host_name;
-    PyObject* y_title;
-    PyObject* x_title;
-    bool show_legend;
-    bool antialias;
-    bool minimal_viewport;
-    bool return_view;
-};
+}  // namespace
 
 // build_sample_value_chart(ui_root, host_name, *, y_title, x_title, show_legend, antialias,
 //                          minimal_viewport, return_view)
-Ref build_sample_value_chart(const Env& env, const ChartArgs& a) {
+Ref build_sample_value_chart(const Env& env, const args::build_sample_value_chart& a) {
     Ref host = call_method(a.ui_root, s_findChild, env.global(s_QWidget), a.host_name);
-    if (host.is_none()) return host_missing(a.host_name);
+    if (host.is_none()) raise_host_missing(a.host_name);
 
     if (call_method(host, s_layout).is_none()) {
         Ref layout = call(env.global(s_QVBoxLayout), host);
@@ -79,32 +72,5 @@ Ref build_sample_value_chart(const Env& env, const ChartArgs& a) {
     if (a.return_view) return Ref::steal(PyTuple_Pack(4, chart.get(), axX.get(), axY.get(), view.get()));
     return Ref::steal(PyTuple_Pack(3, chart.get(), axX.get(), axY.get()));
 }
-
-const Function<ChartArgs> build_def{
-    "build_sample_value_chart",
-    "build_sample_value_chart",
-    "\n    在 ui_root 底下找到 objectName=host_name 的 QWidget，放入一張\n"
-    "    『SampleValueChart（X=sample, Y=value）』。\n"
-    "\n"
-    "    回傳: (chart, axX, axY)\n    ",
-    "tuple",
-    {
-        any<&ChartArgs::ui_root>("ui_root", "QWidget"),
-        text<&ChartArgs::host_name>("host_name"),
-        keyword(text<&ChartArgs::y_title>("y_title"), Default::text("Value")),
-        keyword(text<&ChartArgs::x_title>("x_title"), Default::text("Sample")),
-        keyword(flag<&ChartArgs::show_legend>("show_legend"), Default::boolean(true)),
-        keyword(flag<&ChartArgs::antialias>("antialias"), Default::boolean(false)),
-        keyword(flag<&ChartArgs::minimal_viewport>("minimal_viewport"), Default::boolean(true)),
-        keyword(flag<&ChartArgs::return_view>("return_view"), Default::boolean(false)),
-    },
-    build_sample_value_chart,
-};
-
-}  // namespace
-
-namespace plotdeck {
-
-const lark::FunctionPlan build_sample_value_chart = lark::plan_of(build_def);
 
 }  // namespace plotdeck

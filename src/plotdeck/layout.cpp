@@ -10,13 +10,15 @@
 // - wrap_dynamic_charts_into_tabs releases each detached widget at once and only looks hosts up
 //   afterwards: an earlier call's tab widget (never handed out) goes away with all of its hosts,
 //   so the hosts returned by an earlier call of either function are built anew, not reused.
-#include "plotdeck.hpp"
+#include "callables.gen.hpp"
 
 #include <vector>
 
-namespace {
+namespace plotdeck {
 
 using namespace lark;
+
+namespace {
 
 const Name s_QWidget{"QWidget"}, s_QVBoxLayout{"QVBoxLayout"}, s_QScrollArea{"QScrollArea"},
     s_QGridLayout{"QGridLayout"}, s_QSizePolicy{"QSizePolicy"}, s_QTabWidget{"QTabWidget"}, s_Qt{"Qt"},
@@ -98,21 +100,11 @@ Ref fixed_height_of(PyObject* host_heights, PyObject* h) {
     return Ref::none();
 }
 
-struct ScrollArgs {
-    PyObject* ui_root;
-    PyObject* host_names;
-    PyObject* cols;
-    PyObject* root_margins;
-    PyObject* grid_margins;
-    PyObject* grid_hgap;
-    PyObject* grid_vgap;
-    PyObject* min_cell_size;
-    PyObject* host_heights;
-};
+}  // namespace
 
 // wrap_hosts_in_scroll(ui_root, host_names, *, cols, root_margins, grid_margins, grid_hgap,
 //                      grid_vgap, min_cell_size, host_heights)
-Ref wrap_hosts_in_scroll(const Env& env, const ScrollArgs& a) {
+Ref wrap_hosts_in_scroll(const Env& env, const args::wrap_hosts_in_scroll& a) {
     // Held for the whole call: a host must outlive its old parent being detached below.
     std::vector<Ref> hosts;
     for_each_item(a.host_names, [&](const Ref& name) {
@@ -174,6 +166,8 @@ Ref wrap_hosts_in_scroll(const Env& env, const ScrollArgs& a) {
     return scroll;
 }
 
+namespace {
+
 // The widgets that are parts of the new tab widget: the tab widget itself and its direct
 // children (the page stack "qt_tabwidget_stackedwidget" and the tab bar "qt_tabwidget_tabbar").
 // Taking one of them as a host would move the tab widget into one of its own pages, and Qt
@@ -185,7 +179,7 @@ class TabWidgetParts {
 public:
     TabWidgetParts(const Env& env, const Ref& main_tabs) {
         parts_.push_back(main_tabs);
-        if (reinterpret_cast<PyObject*>(Py_TYPE(main_tabs.get())) != env.kept(plotdeck::kept_QTabWidget)) return;
+        if (reinterpret_cast<PyObject*>(Py_TYPE(main_tabs.get())) != state_of(env).QTabWidget.get()) return;
         Ref children = Ref::steal(PySequence_List(call_method(main_tabs, s_children).get()));
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(children.get()); ++i)
             parts_.push_back(Ref::borrow(PyList_GET_ITEM(children.get(), i)));
@@ -197,16 +191,10 @@ public:
     }
 };
 
-struct TabsArgs {
-    PyObject* ui_root;
-    PyObject* layout_config;
-    PyObject* cols;
-    PyObject* root_margins;
-    PyObject* min_cell_size;
-};
+}  // namespace
 
 // wrap_dynamic_charts_into_tabs(ui_root, layout_config, *, cols, root_margins, min_cell_size)
-Ref wrap_dynamic_charts_into_tabs(const Env& env, const TabsArgs& a) {
+Ref wrap_dynamic_charts_into_tabs(const Env& env, const args::wrap_dynamic_charts_into_tabs& a) {
     Ref root_lay = root_layout(env, a.ui_root);
     while (truth(call_method(root_lay, s_count).get())) {
         Ref item = call_method(root_lay, s_takeAt, 0);
@@ -262,55 +250,5 @@ Ref wrap_dynamic_charts_into_tabs(const Env& env, const TabsArgs& a) {
     if (PyErr_Occurred()) throw_error();
     return created_widgets_map;
 }
-
-const Function<ScrollArgs> scroll_def{
-    "wrap_hosts_in_scroll",
-    "wrap_hosts_in_scroll",
-    "\n    將多個『圖表宿主 host』(objectName 在 host_names) 收編到一個 QScrollArea 裡。\n"
-    "    - cols: 佈局幾欄（其餘自動往下一列排）\n"
-    "    - root_margins: 整個 ScrollArea 與視窗周邊的邊距（可用來「往下移一些」）\n"
-    "    - min_cell_size: 每格最小尺寸，視窗變小時就會出捲軸\n    ",
-    "QScrollArea | None",
-    {
-        any<&ScrollArgs::ui_root>("ui_root", "QWidget"),
-        any<&ScrollArgs::host_names>("host_names", "Sequence[str]"),
-        keyword(integer<&ScrollArgs::cols>("cols"), Default::integer(2)),
-        keyword(exact<&ScrollArgs::root_margins>("root_margins", "tuple[int, int, int, int]", Exact::tuple),
-                Default::ints({6, 50, 6, 6})),
-        keyword(exact<&ScrollArgs::grid_margins>("grid_margins", "tuple[int, int, int, int]", Exact::tuple),
-                Default::ints({6, 6, 6, 6})),
-        keyword(integer<&ScrollArgs::grid_hgap>("grid_hgap"), Default::integer(6)),
-        keyword(integer<&ScrollArgs::grid_vgap>("grid_vgap"), Default::integer(6)),
-        keyword(exact<&ScrollArgs::min_cell_size>("min_cell_size", "tuple[int, int]", Exact::tuple),
-                Default::ints({800, 500})),
-        keyword(any<&ScrollArgs::host_heights>("host_heights", "int | dict[str, int] | None"), Default::none()),
-    },
-    wrap_hosts_in_scroll,
-};
-
-const Function<TabsArgs> tabs_def{
-    "wrap_dynamic_charts_into_tabs",
-    "wrap_dynamic_charts_into_tabs",
-    "\n    layout_config範例: {\"Chirp 1\": [\"w_c1_mag\", \"w_c1_a1\"], \"Chirp 2\": [...]}\n"
-    "    回傳: {\"w_c1_mag\": QWidget實體, ...} 方便後續 build_sample_value_chart 使用\n    ",
-    "dict[str, QWidget]",
-    {
-        any<&TabsArgs::ui_root>("ui_root", "QWidget"),
-        exact<&TabsArgs::layout_config>("layout_config", "dict[str, list[str]]", Exact::dict),
-        keyword(integer<&TabsArgs::cols>("cols"), Default::integer(2)),
-        keyword(exact<&TabsArgs::root_margins>("root_margins", "tuple[int, int, int, int]", Exact::tuple),
-                Default::ints({6, 50, 6, 6})),
-        keyword(exact<&TabsArgs::min_cell_size>("min_cell_size", "tuple[int, int]", Exact::tuple),
-                Default::ints({500, 350})),
-    },
-    wrap_dynamic_charts_into_tabs,
-};
-
-}  // namespace
-
-namespace plotdeck {
-
-const lark::FunctionPlan wrap_hosts_in_scroll = lark::plan_of(scroll_def);
-const lark::FunctionPlan wrap_dynamic_charts_into_tabs = lark::plan_of(tabs_def);
 
 }  // namespace plotdeck

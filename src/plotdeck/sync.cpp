@@ -4,14 +4,16 @@
 // keeps the old range and warns), so one such value would freeze the axis. NaN and ±inf are
 // left out of the extremes, and so is an x position (a buffer's last x, a frame's offset)
 // that is not finite.
-#include "plotdeck.hpp"
+#include "callables.gen.hpp"
 
 #include <cmath>
 #include <utility>
 
-namespace {
+namespace plotdeck {
 
 using namespace lark;
+
+namespace {
 
 const Name s_math{"math"}, s_np{"np"};
 const Name s_flush{"flush"}, s_last_x{"last_x"}, s_history{"history"}, s_is_visible{"is_visible"},
@@ -34,7 +36,7 @@ Ref mul(const CallArg& a, const CallArg& b) { return Ref::steal(PyNumber_Multipl
 // NumPy's float64 as kept at import, when it is a float subclass made in C (NumPy's own scalar
 // type, not a stand-in class with operators of its own); nullptr otherwise.
 PyObject* numpy_float64(const Env& env) {
-    PyObject* t = env.kept(plotdeck::kept_float64);
+    PyObject* t = state_of(env).float64.get();
     if (!t || !PyType_Check(t)) return nullptr;
     auto* type = reinterpret_cast<PyTypeObject*>(t);
     if ((PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE) || !PyType_IsSubtype(type, &PyFloat_Type)) return nullptr;
@@ -171,20 +173,11 @@ public:
     }
 };
 
-struct ScrollingArgs {
-    PyObject* buffers;
-    PyObject* axX;
-    PyObject* axY;
-    PyObject* window_size;
-    PyObject* fixed_y_range;
-    Real margin_ratio;
-    PyObject* y_tick_cnt;
-    PyObject* small_span_padding;
-};
+}  // namespace
 
 // sync_scrolling_chart(buffers, axX, axY, window_size, fixed_y_range, margin_ratio, y_tick_cnt,
 //                      small_span_padding)
-Ref sync_scrolling_chart(const Env& env, const ScrollingArgs& a) {
+Ref sync_scrolling_chart(const Env& env, const args::sync_scrolling_chart& a) {
     Ref current_max_x = int_of(0);
     // The list is read afresh at each step, as iterating it would: a flush may change it.
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(a.buffers); ++i) {
@@ -284,6 +277,8 @@ Ref sync_scrolling_chart(const Env& env, const ScrollingArgs& a) {
     return none();
 }
 
+namespace {
+
 // ---- sync_snapshot_chart ----
 
 // The frame's NumPy min and max; when one of them is not finite, the extremes over the frame's
@@ -296,7 +291,7 @@ Extremes frame_extremes(const Env& env, PyObject* data, PyObject* float64) {
     if (!non_finite(e.lo.get(), float64) && !non_finite(e.hi.get(), float64)) return e;
 
     // A float array keeps to NumPy: data[np.isfinite(data)].
-    PyObject* ndarray = env.kept(plotdeck::kept_ndarray);
+    PyObject* ndarray = state_of(env).ndarray.get();
     if (ndarray && reinterpret_cast<PyObject*>(Py_TYPE(data)) == ndarray) {
         Ref kind = getattr(getattr(data, s_dtype).get(), s_kind);
         if (PyUnicode_Check(kind.get()) && PyUnicode_CompareWithASCIIString(kind.get(), "f") == 0) {
@@ -312,16 +307,10 @@ Extremes frame_extremes(const Env& env, PyObject* data, PyObject* float64) {
     return finite;
 }
 
-struct SnapshotArgs {
-    PyObject* buffers;
-    PyObject* axX;
-    PyObject* axY;
-    PyObject* fixed_y_range;
-    Real margin_ratio;
-};
+}  // namespace
 
 // sync_snapshot_chart(buffers, axX, axY, fixed_y_range, margin_ratio)
-Ref sync_snapshot_chart(const Env& env, const SnapshotArgs& a) {
+Ref sync_snapshot_chart(const Env& env, const args::sync_snapshot_chart& a) {
     Ref global_y_min = float_of(INFINITY), global_y_max = float_of(-INFINITY);
     Ref global_x_min = float_of(INFINITY), global_x_max = float_of(-INFINITY);
     bool has_visible_data = false;
@@ -373,48 +362,5 @@ Ref sync_snapshot_chart(const Env& env, const SnapshotArgs& a) {
     }
     return none();
 }
-
-const Function<ScrollingArgs> scrolling_def{
-    "sync_scrolling_chart",
-    "sync_scrolling_chart",
-    "\n    [修正版 V5] \n"
-    "    加入 small_span_padding 參數，讓小範圍模式下的留白可控。\n    ",
-    nullptr,
-    {
-        exact<&ScrollingArgs::buffers>("buffers", "list[TimeSeriesBuffer]", Exact::list),
-        any<&ScrollingArgs::axX>("axX", "QValueAxis"),
-        any<&ScrollingArgs::axY>("axY", "QValueAxis"),
-        integer<&ScrollingArgs::window_size>("window_size"),
-        optional(exact<&ScrollingArgs::fixed_y_range>("fixed_y_range", "tuple[float, float] | None", Exact::tuple),
-                 Default::none()),
-        optional(real<&ScrollingArgs::margin_ratio>("margin_ratio"), Default::real(0.1)),
-        optional(integer<&ScrollingArgs::y_tick_cnt>("y_tick_cnt"), Default::none()),
-        optional(integer<&ScrollingArgs::small_span_padding>("small_span_padding"), Default::integer(1)),
-    },
-    sync_scrolling_chart,
-};
-
-const Function<SnapshotArgs> snapshot_def{
-    "sync_snapshot_chart",
-    "sync_snapshot_chart",
-    "\n    支援 X 軸偏移 (Start Index)。\n    ",
-    nullptr,
-    {
-        exact<&SnapshotArgs::buffers>("buffers", "list[TimeSeriesBuffer]", Exact::list),
-        any<&SnapshotArgs::axX>("axX", "QValueAxis"),
-        any<&SnapshotArgs::axY>("axY", "QValueAxis"),
-        optional(exact<&SnapshotArgs::fixed_y_range>("fixed_y_range", "tuple[float, float] | None", Exact::tuple),
-                 Default::none()),
-        optional(real<&SnapshotArgs::margin_ratio>("margin_ratio"), Default::real(0.1)),
-    },
-    sync_snapshot_chart,
-};
-
-}  // namespace
-
-namespace plotdeck {
-
-const lark::FunctionPlan sync_scrolling_chart = lark::plan_of(scrolling_def);
-const lark::FunctionPlan sync_snapshot_chart = lark::plan_of(snapshot_def);
 
 }  // namespace plotdeck

@@ -68,6 +68,10 @@ inline PyObject* type_dict(PyTypeObject* type) noexcept {
 #endif
 }
 
+// Whether the import system takes a module whose __spec__._initializing fails its truth test for
+// an initialised one (3.11, 3.12) instead of reporting the error (3.13 and later).
+constexpr bool import_ignores_initializing_errors = PY_VERSION_HEX < 0x030D0000;
+
 // The running interpreter's version, as (major, minor).
 inline void runtime_version(int& major, int& minor) noexcept {
     major = (Py_Version >> 24) & 0xFF;

@@ -23,7 +23,7 @@ Ref clipped_name(PyObject* name) {
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
     if (!utf8) {
-        PyErr_Clear();
+        if (!clear_if(PyExc_UnicodeEncodeError)) return {};
         return Ref::steal_nullable(PyUnicode_Substring(name, 0, limit));
     }
     if (size <= limit) return Ref::borrow(name);
@@ -88,14 +88,10 @@ LARK_COLD void raise_bad_type(const ParamInfo& p, const char* expected, PyObject
     if (!message) return;
     PyErr_SetObject(PyExc_TypeError, message.get());
     if (!subclass) return;
-    // Attach the note to the raised exception; if that fails, the original error stays.
-    Ref exc = take_error();
-    Ref note = Ref::steal_nullable(
-        PyUnicode_FromFormat("subclasses of built-in types are refused here: pass an exact %.200s (got %.200s)",
-                             expected, Py_TYPE(given)->tp_name));
-    if (note) Ref::steal_nullable(PyObject_CallMethod(exc.get(), "add_note", "O", note.get()));
-    PyErr_Clear();
-    restore_error(std::move(exc));
+    char note[512];
+    std::snprintf(note, sizeof note, "subclasses of built-in types are refused here: pass an exact %.200s (got %.200s)",
+                  expected, Py_TYPE(given)->tp_name);
+    add_note_to_pending(note);
 }
 
 int lowest_bit(unsigned mask) noexcept { return std::countr_zero(mask); }
@@ -248,8 +244,8 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t
     try {
         BoundCall bound;
         if (Binder::bind(f, args, nargsf, kwnames, bound)) {
-            const Env env(f->globals, f->builtins, f->kept);
-            result = f->invoke(f->table, env, bound.slots);
+            const Env env(f->globals, f->builtins, f->state);
+            result = f->invoke(env, bound.slots);
         }
     } catch (const PyErrOccurred&) {
     } catch (const std::bad_alloc&) {
@@ -275,7 +271,7 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(f->annotations);
     Py_VISIT(f->globals);
     Py_VISIT(f->builtins);
-    Py_VISIT(f->kept);
+    Py_VISIT(f->state_box);
     Py_VISIT(f->tb_frame);
     for (int i = 0; i < f->nparams; ++i) Py_VISIT(f->defaults_bound.objects[i]);
     return 0;
@@ -307,7 +303,7 @@ void function_dealloc(PyObject* self) {
     Py_CLEAR(f->varnames);
     Py_CLEAR(f->globals);
     Py_CLEAR(f->builtins);
-    Py_CLEAR(f->kept);
+    Py_CLEAR(f->state_box);
     for (int i = 0; i < f->nparams; ++i) Py_CLEAR(f->defaults_bound.objects[i]);
     type->tp_free(self);
     Py_DECREF(type);
@@ -450,31 +446,6 @@ PyTypeObject* exact_type(Exact e) noexcept {
     }
 }
 
-// A table that no Python signature could have fails the import loudly.
-[[noreturn]] void refuse_table(const FunctionPlan& plan, const char* fault, const char* param) {
-    raise_format(PyExc_SystemError, "the table of %s is faulty: %s '%s'", plan.qualname, fault, param);
-}
-
-void check_table(const FunctionPlan& plan) {
-    if (plan.nparams > max_params) raise_format(PyExc_SystemError, "%s: too many parameters", plan.qualname);
-    bool seen_default = false, seen_keyword_only = false;
-    for (int i = 0; i < plan.nparams; ++i) {
-        const ParamInfo& p = plan.params[i];
-        const bool has_default = p.default_value.kind != Default::Kind::required;
-        for (int j = 0; j < i; ++j)
-            if (std::strcmp(plan.params[j].name, p.name) == 0) refuse_table(plan, "duplicate parameter", p.name);
-        if ((p.conv == Conv::exact) != (p.exact != Exact::none))
-            refuse_table(plan, "exact type and conversion disagree for", p.name);
-        if (p.keyword_only) {
-            seen_keyword_only = true;
-            continue;
-        }
-        if (seen_keyword_only) refuse_table(plan, "positional parameter after keyword-only ones:", p.name);
-        if (seen_default && !has_default) refuse_table(plan, "parameter without a default after one with a default:", p.name);
-        seen_default = seen_default || has_default;
-    }
-}
-
 }  // namespace
 
 void report_failure(const char* file_name, const char* where, PyObject* globals, PyObject** frame_cache) noexcept {
@@ -487,7 +458,6 @@ Ref new_function_type() {
 }
 
 Ref create_function(const FunctionPlan& plan, const FunctionContext& context, PyObject* const* default_objects) {
-    check_table(plan);
     auto* f = PyObject_GC_New(FunctionObject, reinterpret_cast<PyTypeObject*>(context.type));
     if (!f) throw_error();
     // Zero everything after the header so that dealloc is safe on any failure below.
@@ -495,7 +465,6 @@ Ref create_function(const FunctionPlan& plan, const FunctionContext& context, Py
     Ref owner = Ref::steal(reinterpret_cast<PyObject*>(f));
     const int n = plan.nparams;
     f->vectorcall = function_vectorcall;
-    f->table = plan.table;
     f->invoke = plan.invoke;
     f->nparams = n;
     for (int i = 0; i < n; ++i) {
@@ -506,7 +475,8 @@ Ref create_function(const FunctionPlan& plan, const FunctionContext& context, Py
     PyOS_snprintf(f->tb_name, sizeof f->tb_name, "%s.%s", context.full_name, plan.qualname);
     f->globals = Py_NewRef(context.globals);
     f->builtins = Py_NewRef(context.builtins);
-    f->kept = Py_NewRef(context.kept);
+    f->state_box = Py_NewRef(context.state_box);
+    f->state = context.state;
     f->name = Ref::steal(PyUnicode_InternFromString(plan.name)).release();
     f->qualname = Ref::steal(PyUnicode_FromString(plan.qualname)).release();
     f->module = Ref::steal(PyUnicode_FromString(context.full_name)).release();

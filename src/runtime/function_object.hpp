@@ -20,11 +20,11 @@ struct FunctionObject {
     PyObject* code;         // what signature inspection reads
     PyObject* globals;      // the namespace of the module that made the function
     PyObject* builtins;
-    PyObject* kept;         // the module's private objects (dict)
+    PyObject* state_box;    // the module's state, held for as long as the function lives
+    const void* state;      // the state struct inside it
     PyObject* tb_frame;     // the traceback entry's frame, made on the first error
     PyObject* varnames;     // tuple of the interned parameter names
-    const void* table;
-    Ref (*invoke)(const void*, const Env&, const Slots&);
+    Ref (*invoke)(const Env&, const Slots&);
     ParamInfo params[max_params];
     PyTypeObject* exact_types[max_params];
     int nparams;
@@ -60,7 +60,8 @@ struct FunctionContext {
     PyObject* type;
     PyObject* globals;
     PyObject* builtins;
-    PyObject* kept;
+    PyObject* state_box;
+    const void* state;
     const char* full_name;  // "larkui.plotdeck"
     const char* file_name;  // "larkui/plotdeck"
 };

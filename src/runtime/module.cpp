@@ -21,11 +21,56 @@ char init_name[80];
 std::int64_t loaded_interpreter = -1;
 bool body_completed = false;
 
+// The state box: the module's state struct in an object of its own, held by the module object
+// and by every function it made.
+struct StateBox {
+    PyObject_HEAD
+    alignas(std::max_align_t) unsigned char data[1];
+};
+
+void* state_data(PyObject* box) noexcept { return reinterpret_cast<StateBox*>(box)->data; }
+
+int box_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    return module_info->state.traverse(state_data(self), visit, arg);
+}
+
+void box_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    module_info->state.destroy(state_data(self));
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyType_Slot box_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(box_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(box_traverse)},
+    {0, nullptr},
+};
+
+char box_type_name[80];
+PyType_Spec box_spec = {
+    box_type_name,
+    0,  // basicsize: set by init_module from the state struct's size
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    box_slots,
+};
+
+Ref new_state_box() {
+    Ref type = Ref::steal(PyType_FromSpec(&box_spec));
+    PyObject* box = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type.get()), 0);
+    if (!box) throw_error();
+    module_info->state.construct(state_data(box));
+    return Ref::steal(box);
+}
+
 // What a module object keeps; the functions it made hold references of their own to what
 // they need, so they outlive it safely.
 struct ModuleState {
     int executed;  // the body ran to completion on this module object
-    PyObject* kept;
+    PyObject* state_box;
     PyObject* function_type;
 };
 
@@ -34,7 +79,7 @@ ModuleState* state_of(PyObject* module) noexcept { return static_cast<ModuleStat
 int state_traverse(PyObject* module, visitproc visit, void* arg) {
     ModuleState* s = state_of(module);
     if (!s) return 0;
-    Py_VISIT(s->kept);
+    Py_VISIT(s->state_box);
     Py_VISIT(s->function_type);
     return 0;
 }
@@ -42,7 +87,7 @@ int state_traverse(PyObject* module, visitproc visit, void* arg) {
 int state_clear(PyObject* module) {
     ModuleState* s = state_of(module);
     if (!s) return 0;
-    Py_CLEAR(s->kept);
+    Py_CLEAR(s->state_box);
     Py_CLEAR(s->function_type);
     return 0;
 }
@@ -89,11 +134,12 @@ int module_exec(PyObject* module) noexcept {
     if (!Name::intern_all()) return -1;
     PyObject* globals = PyModule_GetDict(module);
     try {
-        if (!state->kept) state->kept = Ref::steal(PyDict_New()).release();
+        // A body that failed on this module object left a half-filled state: start afresh.
+        Py_XSETREF(state->state_box, new_state_box().release());
         if (!state->function_type) state->function_type = new_function_type().release();
         Ref builtins_module = Ref::steal(PyImport_ImportModule("builtins"));
-        Module m(module, state->kept, PyModule_GetDict(builtins_module.get()), state->function_type, full_name,
-                 file_name);
+        Module m(module, state_data(state->state_box), state->state_box, PyModule_GetDict(builtins_module.get()),
+                 state->function_type, full_name, file_name);
         module_info->body(m);
         state->executed = 1;
         body_completed = true;
@@ -129,21 +175,27 @@ PyModuleDef module_def = {
     state_free,
 };
 
-bool is_initializing(PyObject* module) noexcept {
-    PyObject* module_spec = PyObject_GetAttrString(module, "__spec__");
+// Whether a loaded module is still being initialised (its __spec__._initializing is true), as
+// the import system decides it. A module without __spec__ or without the flag is initialised.
+// A flag whose truth test fails counts as initialised on 3.11 and 3.12, whose import system
+// ignores that error; 3.13 reports it from PyImport_GetModule before this is asked.
+bool is_initializing(PyObject* module) {
+    Ref module_spec = Ref::steal_nullable(PyObject_GetAttrString(module, "__spec__"));
     if (!module_spec) {
-        PyErr_Clear();
+        expect_error(PyExc_AttributeError);
         return false;
     }
-    PyObject* flag = PyObject_GetAttrString(module_spec, "_initializing");
-    Py_DECREF(module_spec);
+    Ref flag = Ref::steal_nullable(PyObject_GetAttrString(module_spec.get(), "_initializing"));
     if (!flag) {
-        PyErr_Clear();
+        expect_error(PyExc_AttributeError);
         return false;
     }
-    const int truth = PyObject_IsTrue(flag);
-    Py_DECREF(flag);
-    if (truth < 0) PyErr_Clear();
+    const int truth = PyObject_IsTrue(flag.get());
+    if (truth < 0) {
+        if (!compat::import_ignores_initializing_errors) throw_error();
+        PyErr_Clear();  // the import system's own rule on this version: see above
+        return false;
+    }
     return truth > 0;
 }
 
@@ -159,8 +211,7 @@ Ref loaded_module_with(PyObject* module_name, PyObject* names) {
     for (Py_ssize_t i = 0; names && i < PyTuple_GET_SIZE(names); ++i) {
         Ref value = Ref::steal_nullable(PyObject_GetAttr(module.get(), PyTuple_GET_ITEM(names, i)));
         if (!value) {
-            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_error();
-            PyErr_Clear();
+            expect_error(PyExc_AttributeError);
             return {};
         }
     }
@@ -178,64 +229,57 @@ PyObject* init_module(const ModuleInfo& info) noexcept {
     PyOS_snprintf(full_name, sizeof full_name, "larkui.%s", info.short_name);
     PyOS_snprintf(file_name, sizeof file_name, "larkui/%s", info.short_name);
     PyOS_snprintf(init_name, sizeof init_name, "init larkui.%s", info.short_name);
+    PyOS_snprintf(box_type_name, sizeof box_type_name, "larkui.%s.state", info.short_name);
+    box_spec.basicsize = static_cast<int>(offsetof(StateBox, data) + info.state.size);
     module_def.m_name = full_name;
     return PyModuleDef_Init(&module_def);
 }
 
 // ---- lookups at call time ----
 
-Ref Env::global(const Name& name) const {
-    PyObject* value = PyDict_GetItemWithError(globals_, name.get());
+Ref Env::global(PyObject* name) const {
+    PyObject* value = PyDict_GetItemWithError(globals_, name);
     if (!value) {
         if (PyErr_Occurred()) throw_error();
-        value = PyDict_GetItemWithError(builtins_, name.get());
+        value = PyDict_GetItemWithError(builtins_, name);
         if (!value) {
-            if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
+            if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
             throw_error();
         }
     }
     return Ref::borrow(value);
 }
 
-PyObject* Env::kept(const Name& key) const noexcept {
-    if (!kept_) return nullptr;
-    PyObject* value = PyDict_GetItemWithError(kept_, key.get());
-    if (!value) PyErr_Clear();
-    return value;
-}
-
 // ---- the module body's helpers ----
 
-Module::Module(PyObject* module, PyObject* kept, PyObject* builtins, PyObject* function_type, const char* full,
-               const char* file)
-    : module_(module),
-      dict_(PyModule_GetDict(module)),
-      kept_(kept),
+Module::Module(PyObject* module, void* state, PyObject* state_box, PyObject* builtins, PyObject* function_type,
+               const char* full, const char* file)
+    : dict_(PyModule_GetDict(module)),
+      state_(state),
+      state_box_(state_box),
       builtins_(builtins),
       function_type_(function_type),
       full_name_(full),
       file_name_(file),
-      env_(dict_, builtins, kept),
+      env_(dict_, builtins, state),
       constants_(Ref::steal(PyDict_New())) {}
 
 void Module::bind(const char* name, const Ref& value) { check(PyDict_SetItemString(dict_, name, value.get())); }
 
-void Module::keep(const Name& key, PyObject* value) { check(PyDict_SetItem(kept_, key.get(), value)); }
+Ref Module::property(const Ref& getter) { return call(reinterpret_cast<PyObject*>(&PyProperty_Type), getter); }
 
-void Module::keep_attribute(const Name& key, PyObject* owner) {
-    if (Ref value = Ref::steal_nullable(PyObject_GetAttr(owner, key.get())))
-        keep(key, value.get());
-    else
-        PyErr_Clear();
+Ref Module::plain_class(const char* name, const char* doc, Members members) {
+    Ref ns = Ref::steal(PyDict_New());
+    check(PyDict_SetItemString(ns.get(), "__module__", Ref::steal(PyUnicode_FromString(full_name_)).get()));
+    check(PyDict_SetItemString(ns.get(), "__qualname__", Ref::steal(PyUnicode_FromString(name)).get()));
+    check(PyDict_SetItemString(ns.get(), "__doc__", doc ? Ref::steal(PyUnicode_FromString(doc)).get() : Py_None));
+    for (const auto& [member, value] : members) check(PyDict_SetItemString(ns.get(), member, value.get()));
+    Ref bases = Ref::steal(PyTuple_New(0));
+    return call(reinterpret_cast<PyObject*>(&PyType_Type), Ref::steal(PyUnicode_FromString(name)), bases, ns);
 }
 
-void Module::keep_class_entry(const Name& key, const Name& cls) {
-    PyObject* type = env_.kept(cls);
-    PyObject* dict = type && PyType_Check(type) ? compat::type_dict(reinterpret_cast<PyTypeObject*>(type)) : nullptr;
-    if (PyObject* entry = dict ? PyDict_GetItemWithError(dict, key.get()) : nullptr)
-        keep(key, entry);
-    else
-        PyErr_Clear();
+void Module::set_members(const Ref& type, Members members) {
+    for (const auto& [member, value] : members) check(PyObject_SetAttrString(type.get(), member, value.get()));
 }
 
 Ref Module::from_import(const char* module, std::initializer_list<const char*> names) {
@@ -251,11 +295,12 @@ Ref Module::from_import(const char* module, std::initializer_list<const char*> n
         PyObject* name = PyTuple_GET_ITEM(name_list.get(), i);
         Ref value = Ref::steal_nullable(PyObject_GetAttr(imported.get(), name));
         if (!value) {
-            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_error();
-            PyErr_Clear();
-            // A submodule that is loaded but not (yet) an attribute of its package.
+            expect_error(PyExc_AttributeError);
+            // A submodule that is loaded but not (yet) an attribute of its package. An object
+            // that is no module has no package name (SystemError "nameless module", or a
+            // TypeError for a non-module).
             Ref package = Ref::steal_nullable(PyModule_GetNameObject(imported.get()));
-            if (!package) PyErr_Clear();
+            if (!package && !clear_if(PyExc_SystemError)) expect_error(PyExc_TypeError);
             Ref full = package ? Ref::steal(PyUnicode_FromFormat("%U.%U", package.get(), name)) : Ref();
             if (full) {
                 value = Ref::steal_nullable(PyImport_GetModule(full.get()));
@@ -298,52 +343,43 @@ Ref Module::shared_constant(Ref made) {
     return Ref::borrow(check(shared));
 }
 
+Ref Module::default_object(const Default& d) {
+    switch (d.kind) {
+        case Default::Kind::none:
+            return Ref::none();
+        case Default::Kind::boolean:
+            return Ref::of(d.flag);
+        case Default::Kind::integer:
+            return shared_constant(int_of(d.integer_value));
+        case Default::Kind::real:
+            return shared_constant(float_of(d.real_value));
+        case Default::Kind::text:
+            return Ref::steal(PyUnicode_InternFromString(d.text_value));
+        case Default::Kind::ints: {
+            Ref t = Ref::steal(PyTuple_New(d.ints_count));
+            for (int k = 0; k < d.ints_count; ++k) PyTuple_SET_ITEM(t.get(), k, int_of(d.ints_value[k]).release());
+            return shared_constant(std::move(t));
+        }
+        case Default::Kind::attribute: {
+            // global.attribute, read now through the module namespace (then the builtins), once
+            // for each function that has such a default.
+            Ref global_name = Ref::steal(PyUnicode_InternFromString(d.text_value));
+            return Ref::steal(PyObject_GetAttrString(env_.global(global_name.get()).get(), d.attribute_name));
+        }
+        case Default::Kind::required:
+            break;
+    }
+    return {};
+}
+
 Ref Module::function(const FunctionPlan& plan) {
     Ref made[max_params];
     PyObject* objects[max_params] = {};
-    for (int i = 0; i < plan.nparams && i < max_params; ++i) {
-        const Default& d = plan.params[i].default_value;
-        switch (d.kind) {
-            case Default::Kind::required:
-                continue;
-            case Default::Kind::none:
-                made[i] = Ref::none();
-                break;
-            case Default::Kind::boolean:
-                made[i] = Ref::of(d.flag);
-                break;
-            case Default::Kind::integer:
-                made[i] = shared_constant(int_of(d.integer_value));
-                break;
-            case Default::Kind::real:
-                made[i] = shared_constant(float_of(d.real_value));
-                break;
-            case Default::Kind::text:
-                made[i] = Ref::steal(PyUnicode_InternFromString(d.text_value));
-                break;
-            case Default::Kind::ints: {
-                Ref t = Ref::steal(PyTuple_New(d.ints_count));
-                for (int k = 0; k < d.ints_count; ++k)
-                    PyTuple_SET_ITEM(t.get(), k, int_of(d.ints_value[static_cast<std::size_t>(k)]).release());
-                made[i] = shared_constant(std::move(t));
-                break;
-            }
-            case Default::Kind::attribute: {
-                // global.attribute, read now through the module namespace (then the builtins).
-                Ref global_name = Ref::steal(PyUnicode_InternFromString(d.text_value));
-                PyObject* holder = PyDict_GetItemWithError(dict_, global_name.get());
-                if (!holder && !PyErr_Occurred()) holder = PyDict_GetItemWithError(builtins_, global_name.get());
-                if (!holder) {
-                    if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", global_name.get());
-                    throw_error();
-                }
-                made[i] = Ref::steal(PyObject_GetAttrString(holder, d.attribute_name));
-                break;
-            }
-        }
+    for (int i = 0; i < plan.nparams; ++i) {
+        made[i] = default_object(plan.params[i].default_value);
         objects[i] = made[i].get();
     }
-    const FunctionContext context{function_type_, dict_, builtins_, kept_, full_name_, file_name_};
+    const FunctionContext context{function_type_, dict_, builtins_, state_box_, state_, full_name_, file_name_};
     return create_function(plan, context, objects);
 }
 

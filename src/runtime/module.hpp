@@ -1,9 +1,14 @@
-// Module loading rules, the module namespace at call time, imports and traceback entries.
+// Module loading rules, module state, the module namespace at call time, imports and traceback
+// entries.
 #pragma once
 
 #include "function.hpp"
 
+#include <cstddef>
 #include <initializer_list>
+#include <iterator>
+#include <new>
+#include <utility>
 
 // The interpreter version a module declares it was compiled for. Builds of test modules
 // override it to check the import-time version warning.
@@ -16,25 +21,56 @@
 
 namespace lark {
 
-// What a function's body can reach besides its arguments: the namespace of the module that
-// made the function, whose references the function holds, so that it keeps working after that
-// module was replaced or its body failed.
+// How the runtime handles a module's state struct S (generated from its description): the
+// objects its fast paths and casts trust, filled while the module body runs. S lists its
+// references for the garbage collector with `each(visit)`, calling visit(Ref&) on each field.
+// The state lives in an object of its own that the module and every function it made hold, so
+// a function reaches it without a lookup and keeps it as long as it lives; Python sees that
+// object in gc.get_referents() at most, and has no way to change a field.
+struct StateKind {
+    std::size_t size;
+    void (*construct)(void*) noexcept;
+    void (*destroy)(void*) noexcept;
+    int (*traverse)(void*, visitproc, void*);
+};
+
+template <class S>
+constexpr StateKind state_kind() {
+    return {
+        sizeof(S),
+        [](void* p) noexcept { new (p) S(); },
+        [](void* p) noexcept { static_cast<S*>(p)->~S(); },
+        [](void* p, visitproc visit, void* arg) -> int {
+            int rc = 0;
+            static_cast<S*>(p)->each([&](Ref& r) {
+                if (!rc && r) rc = visit(r.get(), arg);
+            });
+            return rc;
+        },
+    };
+}
+
+// What a function's body can reach besides its arguments: the namespace of the module that made
+// the function and that module's state, both held by the function, so that it keeps working
+// after the module was replaced or its body failed.
 class Env {
     PyObject* globals_;   // borrowed from the function
     PyObject* builtins_;  // borrowed from the function
-    PyObject* kept_;      // the module's private objects (a dict, borrowed); may be null
+    const void* state_;   // the module's state struct, held by the function
 
 public:
-    Env(PyObject* globals, PyObject* builtins, PyObject* kept) noexcept
-        : globals_(globals), builtins_(builtins), kept_(kept) {}
+    Env(PyObject* globals, PyObject* builtins, const void* state) noexcept
+        : globals_(globals), builtins_(builtins), state_(state) {}
 
     // The module-level name, looked up now in the module namespace, then in the builtins.
     // A missing name raises NameError "name '%U' is not defined".
-    Ref global(const Name& name) const;
-    // An object the module body kept for the functions' own use (see Module::keep), or null.
-    // Never raises and runs no Python code.
-    PyObject* kept(const Name& key) const noexcept;
-    PyObject* globals() const noexcept { return globals_; }
+    Ref global(const Name& name) const { return global(name.get()); }
+    Ref global(PyObject* name) const;
+    // The module's state; S is the state struct of the module that made the function.
+    template <class S>
+    const S& state() const noexcept {
+        return *static_cast<const S*>(state_);
+    }
 };
 
 class Module;
@@ -43,6 +79,7 @@ class Module;
 struct ModuleInfo {
     const char* short_name;  // "plotdeck"
     void (*body)(Module&);   // runs the module body; throws PyErrOccurred on failure
+    StateKind state;
     int built_major = LARK_BUILT_PY_MAJOR;
     int built_minor = LARK_BUILT_PY_MINOR;
 };
@@ -57,11 +94,14 @@ bool version_differs(int built_major, int built_minor, int run_major, int run_mi
 // The module being initialised, as its body sees it.
 class Module {
 public:
-    PyObject* object() const noexcept { return module_; }
-    PyObject* dict() const noexcept { return dict_; }
     const char* full_name() const noexcept { return full_name_; }  // "larkui.plotdeck"
     // The lookup a function made now would do at call time.
     const Env& env() const noexcept { return env_; }
+    // The module's state, for the body to fill.
+    template <class S>
+    S& state() noexcept {
+        return *static_cast<S*>(state_);
+    }
 
     // Binds `value` under `name` in the module namespace.
     void bind(const char* name, const Ref& value);
@@ -73,29 +113,21 @@ public:
     // The module `module` (a dotted name gives the leaf), imported without binding a name.
     Ref import_module(const char* module);
 
-    // Makes a function of this module from its table (not bound).
+    // Makes a function of this module from its generated plan (not bound). Plans are constants
+    // of static storage; a temporary would be a plan nothing describes.
     Ref function(const FunctionPlan& plan);
-    template <class A>
-    Ref function(const Function<A>& def) {
-        return function(plan_of(def));
-    }
-    // Makes the function and binds it under its own name.
-    void define(const FunctionPlan& plan) { bind(plan.name, function(plan)); }
-    template <class A>
-    void define(const Function<A>& def) {
-        define(plan_of(def));
-    }
+    Ref function(FunctionPlan&&) = delete;
+    // property(getter): a read-only property.
+    Ref property(const Ref& getter);
 
-    // Keeps `value` for the module's functions (Env::kept), out of the namespace: objects the
-    // body found at import that a fast path compares against.
-    void keep(const Name& key, PyObject* value);
-    // Keeps `owner.<key>`, or nothing when the owner has no such attribute: a stand-in module
-    // without it only means no fast path.
-    void keep_attribute(const Name& key, PyObject* owner);
-    // Keeps the entry `key` of the class dictionary of the kept class `cls`, when there is one.
-    void keep_class_entry(const Name& key, const Name& cls);
+    using Members = std::initializer_list<std::pair<const char*, Ref>>;
+    // The class a class statement makes: type(name, (), namespace), the namespace holding
+    // __module__, __qualname__, __doc__ and then the members in order.
+    Ref plain_class(const char* name, const char* doc, Members members);
+    // Puts the members, in order, on a class made in C++.
+    void set_members(const Ref& type, Members members);
 
-    Module(PyObject* module, PyObject* state_kept, PyObject* builtins, PyObject* function_type,
+    Module(PyObject* module, void* state, PyObject* state_box, PyObject* builtins, PyObject* function_type,
            const char* full_name, const char* file_name);
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
@@ -103,10 +135,12 @@ public:
 private:
     // The shared object for an equal constant made earlier by this body, or `made` itself.
     Ref shared_constant(Ref made);
+    // The default object a plan describes for one parameter.
+    Ref default_object(const Default& d);
 
-    PyObject* module_;
     PyObject* dict_;
-    PyObject* kept_;
+    void* state_;
+    PyObject* state_box_;
     PyObject* builtins_;
     PyObject* function_type_;
     const char* full_name_;

@@ -53,9 +53,38 @@ void raise_value(PyObject* type, PyObject* value) {
     throw_error();
 }
 
-Ref fail(PyObject* type, PyObject* value) noexcept {
-    PyErr_SetObject(type, value);
-    return {};
+Ref attribute_if_any(PyObject* obj, const Name& name) {
+    Ref value = Ref::steal_nullable(PyObject_GetAttr(obj, name.get()));
+    if (!value) expect_error(PyExc_AttributeError);
+    return value;
+}
+
+Ref own_class_entry(PyObject* type, const Name& name) {
+    if (!type || !PyType_Check(type)) return {};
+    PyObject* dict = compat::type_dict(reinterpret_cast<PyTypeObject*>(type));
+    PyObject* entry = dict ? PyDict_GetItemWithError(dict, name.get()) : nullptr;
+    if (!entry && PyErr_Occurred()) throw_error();
+    return Ref::borrow(entry);
+}
+
+bool clear_if(PyObject* type) noexcept {
+    if (!PyErr_ExceptionMatches(type)) return false;
+    PyErr_Clear();
+    return true;
+}
+
+void add_note_to_pending(const char* text) noexcept {
+    Ref exc = take_error();
+    if (!exc) return;
+    Ref note = Ref::steal_nullable(PyUnicode_FromString(text));
+    static const char add_note[] = "add_note";
+    if (note && Ref::steal_nullable(PyObject_CallMethod(exc.get(), add_note, "O", note.get()))) {
+        restore_error(std::move(exc));
+        return;
+    }
+    Ref failure = take_error();
+    PyException_SetContext(failure.get(), exc.release());
+    restore_error(std::move(failure));
 }
 
 namespace {

@@ -10,13 +10,18 @@
 
 namespace lark {
 
-// How failures travel, in two ways that end at the same place:
-// - A helper whose C API call failed throws PyErrOccurred; the error indicator is set.
-// - A body reports its own, expected failure (a documented RuntimeError, say) by returning an
-//   empty Ref with the error set: `return fail(type, value);`. This avoids the cost of a C++
-//   throw on paths that callers may take in a loop.
-// Both are caught at the one boundary where a callable returns to the interpreter (and where a
-// module body returns to the import), which turns a failure with no error set into SystemError.
+// How failures travel.
+// - Bodies, module bodies and every helper they call fail one way: they set the Python error and
+//   throw PyErrOccurred (`throw_error()`, `raise_format()`, `check()` on a C API result). The one
+//   boundary where a callable returns to the interpreter (and where a module body returns to the
+//   import) catches it; a failure that set no error becomes SystemError there.
+// - Slots (tp_* and the vectorcall entry, the binder included) are noexcept and fail as the
+//   C API does: they set the error and return their failure value (NULL, -1, false). Code in a
+//   slot that may throw runs inside `guarded_slot`, which turns the throw into that value.
+//   Binding stays off the throw on purpose: a refused argument costs what it costs CPython.
+// - An error is cleared only after checking that it is the one the step expects
+//   (`clear_if(PyExc_AttributeError)`); anything else, a MemoryError or a KeyboardInterrupt
+//   above all, propagates.
 struct PyErrOccurred {};
 
 [[noreturn]] void throw_error();
@@ -82,7 +87,6 @@ public:
     Name(const Name&) = delete;
     Name& operator=(const Name&) = delete;
     PyObject* get() const noexcept { return obj_; }
-    const char* text() const noexcept { return text_; }
     // Interns every Name of this shared library; called once by the module init.
     static bool intern_all() noexcept;
 };
@@ -112,6 +116,11 @@ public:
 
 // obj.name
 inline Ref getattr(PyObject* obj, const Name& name) { return Ref::steal(PyObject_GetAttr(obj, name.get())); }
+// obj.name, or an empty Ref when obj has no such attribute (AttributeError); other errors propagate.
+Ref attribute_if_any(PyObject* obj, const Name& name);
+// The entry `name` of the class's own dictionary (not its bases'), or an empty Ref when `type`
+// is no class or has no such entry.
+Ref own_class_entry(PyObject* type, const Name& name);
 // obj.name = value
 inline void setattr(PyObject* obj, const Name& name, PyObject* value) {
     check(PyObject_SetAttr(obj, name.get(), value));
@@ -182,9 +191,34 @@ inline bool compare(PyObject* a, PyObject* b, int op) { return check(PyObject_Ri
 // Raises `type` with `value` as its only argument and throws.
 [[noreturn]] void raise_value(PyObject* type, PyObject* value);
 
-// A body's own, expected failure: sets `type` with `value` as its only argument and returns the
-// empty Ref that makes the call raise it (`return fail(...)`).
-Ref fail(PyObject* type, PyObject* value) noexcept;
+// True, with the error cleared, when the pending error is an instance of `type`; false, with
+// the error left pending, otherwise. For steps that expect one kind of failure.
+bool clear_if(PyObject* type) noexcept;
+// The result of a step that failed with `type` expected: clears it and returns; any other
+// error propagates (throws).
+inline void expect_error(PyObject* type) {
+    if (!clear_if(type)) throw_error();
+}
+
+// Adds the note `text` to the pending exception, as `except E as e: e.add_note(text); raise`
+// would: when adding it fails, that error is pending instead, with the original as its context.
+// An error is pending either way.
+void add_note_to_pending(const char* text) noexcept;
+
+// Runs `step` in a slot: true when it finished, false when it threw (the error is then set).
+template <class Step>
+bool guarded_slot(Step&& step) noexcept {
+    try {
+        step();
+        return true;
+    } catch (const PyErrOccurred&) {
+    } catch (...) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "unexpected C++ exception");
+    }
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "a slot failed without setting an exception");
+    return false;
+}
+
 // The result of a body that returns None.
 inline Ref none() noexcept { return Ref::none(); }
 

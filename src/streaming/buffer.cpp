@@ -9,10 +9,11 @@
 #include <new>
 #include <vector>
 
-namespace {
+namespace streaming {
 
 using namespace lark;
-using namespace streaming;
+
+namespace {
 
 const Name s_QPointF{"QPointF"}, s_replace{"replace"}, s_clear{"clear"}, s_isVisible{"isVisible"},
     s_setVisible{"setVisible"}, s_dtype{"dtype"};
@@ -21,8 +22,7 @@ StreamBufferObject* as_buffer(PyObject* o) noexcept { return reinterpret_cast<St
 
 // `self` of a member called through the class: a StreamBuffer that __init__ has set up.
 StreamBufferObject* buffer_of(const Env& env, PyObject* self, const char* member, bool initialised = true) {
-    PyObject* type = env.kept(kept_StreamBuffer);
-    if (!type || !PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(type)))
+    if (!PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(state_of(env).StreamBuffer.get())))
         raise_format(PyExc_TypeError, "descriptor '%s' for 'StreamBuffer' objects doesn't apply to a '%.100s' object",
                      member, Py_TYPE(self)->tp_name);
     StreamBufferObject* b = as_buffer(self);
@@ -52,8 +52,8 @@ Py_ssize_t count_of(PyObject* value, const char* what, Py_ssize_t least) {
 }
 
 OutArray new_out_array(const Env& env, Py_ssize_t size) {
-    PyObject* empty = env.kept(kept_empty);
-    PyObject* float64 = env.kept(kept_float64);
+    PyObject* empty = state_of(env).empty.get();
+    PyObject* float64 = state_of(env).float64.get();
     if (!empty || !float64) raise_format(PyExc_RuntimeError, "numpy.empty and numpy.float64 were not found at import");
     OutArray out;
     out.array = call_with_keywords(empty, {static_cast<long long>(size)}, {{s_dtype, float64}}).release();
@@ -64,16 +64,10 @@ OutArray new_out_array(const Env& env, Py_ssize_t size) {
     return out;
 }
 
-struct InitArgs {
-    PyObject* self;
-    PyObject* series;
-    PyObject* window;
-    PyObject* display_budget;
-    PyObject* max_history;
-};
+}  // namespace
 
 // StreamBuffer.__init__(self, series, window, *, display_budget=None, max_history=10000)
-Ref buffer_init(const Env& env, const InitArgs& a) {
+Ref stream_buffer_init(const Env& env, const args::stream_buffer_init& a) {
     StreamBufferObject* b = buffer_of(env, a.self, "__init__", false);
     const Py_ssize_t window = count_of(a.window, "window", 1);
     const Py_ssize_t budget = a.display_budget == Py_None ? 0 : count_of(a.display_budget, "display_budget", 2);
@@ -113,16 +107,14 @@ Ref buffer_init(const Env& env, const InitArgs& a) {
     return none();
 }
 
+namespace {
+
 // ---- producers ----
 
-struct PointArgs {
-    PyObject* self;
-    Real x;
-    Real y;
-};
+}  // namespace
 
 // StreamBuffer.add_point(self, x, y): one sample, stored as two doubles.
-Ref buffer_add_point(const Env& env, const PointArgs& a) {
+Ref stream_buffer_add_point(const Env& env, const args::stream_buffer_add_point& a) {
     StreamBufferObject* b = buffer_of(env, a.self, "add_point");
     Ref y = a.y.as_float();
     b->ring.push(a.x.value, a.y.value);
@@ -130,6 +122,8 @@ Ref buffer_add_point(const Env& env, const PointArgs& a) {
     ++b->added;
     return none();
 }
+
+namespace {
 
 // The doubles of a one-dimensional block: its own memory when it is contiguous native float64,
 // else numpy.ascontiguousarray(block, dtype=numpy.float64).
@@ -154,8 +148,8 @@ public:
             held_ = false;
         }
         PyErr_Clear();
-        PyObject* convert = env.kept(kept_ascontiguousarray);
-        PyObject* float64 = env.kept(kept_float64);
+        PyObject* convert = state_of(env).ascontiguousarray.get();
+        PyObject* float64 = state_of(env).float64.get();
         if (!convert || !float64) raise_format(PyExc_RuntimeError, "numpy.ascontiguousarray was not found at import");
         owner_ = call_with_keywords(convert, {block}, {{s_dtype, float64}});
         check(PyObject_GetBuffer(owner_.get(), &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT));
@@ -175,14 +169,10 @@ public:
     Py_ssize_t size() const noexcept { return view_.len / 8; }
 };
 
-struct BlockArgs {
-    PyObject* self;
-    PyObject* x;
-    PyObject* y;
-};
+}  // namespace
 
 // StreamBuffer.add_points(self, x, y): a block of samples, as a source delivers it.
-Ref buffer_add_points(const Env& env, const BlockArgs& a) {
+Ref stream_buffer_add_points(const Env& env, const args::stream_buffer_add_points& a) {
     StreamBufferObject* b = buffer_of(env, a.self, "add_points");
     const Block x(env, a.x, "x"), y(env, a.y, "y");
     if (x.size() != y.size())
@@ -199,6 +189,8 @@ Ref buffer_add_points(const Env& env, const BlockArgs& a) {
     return none();
 }
 
+namespace {
+
 // ---- flush, clear ----
 
 Ref slice_of(PyObject* array, Py_ssize_t n) {
@@ -211,9 +203,9 @@ Ref slice_of(PyObject* array, Py_ssize_t n) {
 // genuine PySide6 XY series whose `replace` is the binding's own (it takes the arrays as they
 // are), replace(points) for anything else.
 void write_window(const Env& env, PyObject* series, const Ref& xs, const Ref& ys, Py_ssize_t m) {
-    PyObject* xy = env.kept(kept_QXYSeries);
-    PyObject* own_replace = env.kept(kept_replace);
-    PyObject* replace_np = env.kept(kept_replaceNp);
+    PyObject* xy = state_of(env).QXYSeries.get();
+    PyObject* own_replace = state_of(env).replace.get();
+    PyObject* replace_np = state_of(env).replaceNp.get();
     if (xy && PyType_Check(xy) && own_replace && replace_np &&
         plain_lookup(series, s_replace, reinterpret_cast<PyTypeObject*>(xy)) == own_replace) {
         call(replace_np, series, slice_of(xs.get(), m), slice_of(ys.get(), m));
@@ -236,12 +228,10 @@ void write_window(const Env& env, PyObject* series, const Ref& xs, const Ref& ys
     call_method(series, s_replace, points);
 }
 
-struct SelfArgs {
-    PyObject* self;
-};
+}  // namespace
 
 // StreamBuffer.flush(self) -> bool: writes the window when samples arrived since the last flush.
-Ref buffer_flush(const Env& env, const SelfArgs& a) {
+Ref stream_buffer_flush(const Env& env, const args::stream_buffer_flush& a) {
     StreamBufferObject* b = buffer_of(env, a.self, "flush");
     if (b->added == b->written) return Ref::of(false);
     Ref series = Ref::borrow(series_of(b));
@@ -263,8 +253,9 @@ Ref buffer_flush(const Env& env, const SelfArgs& a) {
     return Ref::of(true);
 }
 
+
 // StreamBuffer.clear(self)
-Ref buffer_clear(const Env& env, const SelfArgs& a) {
+Ref stream_buffer_clear(const Env& env, const args::stream_buffer_clear& a) {
     StreamBufferObject* b = buffer_of(env, a.self, "clear");
     call_method(series_of(b), s_clear);
     b->ring.clear();
@@ -275,17 +266,24 @@ Ref buffer_clear(const Env& env, const SelfArgs& a) {
     return none();
 }
 
+namespace {
+
 // ---- properties ----
 
+}  // namespace
+
 // StreamBuffer.is_visible: what series.isVisible() says, read each time.
-Ref buffer_is_visible(const Env& env, const SelfArgs& a) {
+Ref stream_buffer_is_visible(const Env& env, const args::stream_buffer_is_visible& a) {
     return call_method(series_of(buffer_of(env, a.self, "is_visible", false)), s_isVisible);
 }
 
+
 // StreamBuffer.history: the y values, oldest first, as a live view.
-Ref buffer_history(const Env& env, const SelfArgs& a) {
+Ref stream_buffer_history(const Env& env, const args::stream_buffer_history& a) {
     return new_history(env, reinterpret_cast<PyObject*>(buffer_of(env, a.self, "history", false)));
 }
+
+namespace {
 
 PyObject* get_window(PyObject* self, void*) { return PyLong_FromSsize_t(as_buffer(self)->window); }
 PyObject* get_display_budget(PyObject* self, void*) {
@@ -344,34 +342,20 @@ void buffer_dealloc(PyObject* self) {
 }
 
 PyMemberDef buffer_members[] = {
-    {"series", LARK_MEMBER_OBJECT, offsetof(StreamBufferObject, series), 0,
-     "The Qt XY series this buffer writes to (QLineSeries, QScatterSeries or any object with replace, clear, "
-     "isVisible and setVisible)."},
-    {"last_x", LARK_MEMBER_OBJECT, offsetof(StreamBufferObject, last_x), LARK_MEMBER_READONLY,
-     "The x of the newest sample when flush() last wrote the series: int 0 until then and after clear(), "
-     "a float afterwards (with a display budget that sample may be left out of the points written)."},
+    {"series", LARK_MEMBER_OBJECT, offsetof(StreamBufferObject, series), 0, StreamBuffer_series_doc},
+    {"last_x", LARK_MEMBER_OBJECT, offsetof(StreamBufferObject, last_x), LARK_MEMBER_READONLY, StreamBuffer_last_x_doc},
     {"__dictoffset__", LARK_MEMBER_SSIZE, offsetof(StreamBufferObject, dict), LARK_MEMBER_READONLY, nullptr},
     {"__weaklistoffset__", LARK_MEMBER_SSIZE, offsetof(StreamBufferObject, weakrefs), LARK_MEMBER_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
 };
 
 PyGetSetDef buffer_getset[] = {
-    {"window", get_window, nullptr, "How many of the newest points the series shows.", nullptr},
-    {"display_budget", get_display_budget, nullptr,
-     "The most points a flush writes before it decimates the window (min/max per bucket), or None.", nullptr},
-    {"max_history", get_max_history, nullptr, "How many of the newest y values `history` offers.", nullptr},
+    {"window", get_window, nullptr, StreamBuffer_window_doc, nullptr},
+    {"display_budget", get_display_budget, nullptr, StreamBuffer_display_budget_doc, nullptr},
+    {"max_history", get_max_history, nullptr, StreamBuffer_max_history_doc, nullptr},
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
-
-const char* const buffer_doc =
-    "A rolling buffer for one XY series of a scrolling chart.\n"
-    "\n"
-    "The producer adds samples (add_point, add_points) into a store of doubles of the buffer's\n"
-    "own; flush() writes the newest `window` points to the series in one bulk call (replaceNp\n"
-    "for a PySide6 series), optionally decimated to a display budget. `history`, `last_x` and\n"
-    "`is_visible` mean what they mean for larkui.plotdeck.TimeSeriesBuffer, so the buffer can be\n"
-    "passed to sync_scrolling_chart.";
 
 PyType_Slot buffer_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(buffer_new)},
@@ -380,7 +364,7 @@ PyType_Slot buffer_slots[] = {
     {Py_tp_clear, reinterpret_cast<void*>(buffer_tp_clear)},
     {Py_tp_members, buffer_members},
     {Py_tp_getset, buffer_getset},
-    {Py_tp_doc, const_cast<char*>(buffer_doc)},
+    {Py_tp_doc, const_cast<char*>(StreamBuffer_doc)},
     {0, nullptr},
 };
 
@@ -392,96 +376,9 @@ PyType_Spec buffer_spec = {
     buffer_slots,
 };
 
-const Function<InitArgs> init_def{
-    "__init__",
-    "StreamBuffer.__init__",
-    "Start empty, for `series`, showing the newest `window` points.\n"
-    "\n"
-    "display_budget: when the window holds more points than this, a flush writes each bucket's\n"
-    "smallest and largest value instead (None: every point). max_history: how many y values\n"
-    "`history` keeps (10000, as TimeSeriesBuffer). Calling it again starts the buffer afresh.",
-    nullptr,
-    {
-        any<&InitArgs::self>("self"),
-        any<&InitArgs::series>("series", "QXYSeries"),
-        integer<&InitArgs::window>("window"),
-        keyword(integer<&InitArgs::display_budget>("display_budget", "int | None"), Default::none()),
-        keyword(integer<&InitArgs::max_history>("max_history"), Default::integer(10000)),
-    },
-    buffer_init,
-};
-
-const Function<PointArgs> add_point_def{
-    "add_point",
-    "StreamBuffer.add_point",
-    "Add one sample. Nothing reaches the series until flush().",
-    nullptr,
-    {any<&PointArgs::self>("self"), real<&PointArgs::x>("x"), real<&PointArgs::y>("y")},
-    buffer_add_point,
-};
-
-const Function<BlockArgs> add_points_def{
-    "add_points",
-    "StreamBuffer.add_points",
-    "Add a block of samples: x and y are one-dimensional arrays (or sequences) of equal length.",
-    nullptr,
-    {any<&BlockArgs::self>("self"), any<&BlockArgs::x>("x", "ArrayLike"), any<&BlockArgs::y>("y", "ArrayLike")},
-    buffer_add_points,
-};
-
-const Function<SelfArgs> flush_def{
-    "flush",
-    "StreamBuffer.flush",
-    "Write the window to the series in one bulk call, when samples arrived since the last flush.\n"
-    "Shows a hidden series again. Returns True if the series was written.",
-    "bool",
-    {any<&SelfArgs::self>("self")},
-    buffer_flush,
-};
-
-const Function<SelfArgs> clear_def{
-    "clear",
-    "StreamBuffer.clear",
-    "Empty the series and the buffer; last_x returns to 0.",
-    nullptr,
-    {any<&SelfArgs::self>("self")},
-    buffer_clear,
-};
-
-const Function<SelfArgs> is_visible_def{
-    "is_visible", "StreamBuffer.is_visible", "Whether the series is visible: series.isVisible(), read each time.",
-    "bool",     {any<&SelfArgs::self>("self")},
-    buffer_is_visible,
-};
-
-const Function<SelfArgs> history_def{
-    "history",
-    "StreamBuffer.history",
-    "The y values of the newest samples, oldest first, at most max_history of them.\n"
-    "\n"
-    "A live, read-only sequence of floats; slicing it gives a list.",
-    "StreamHistory",
-    {any<&SelfArgs::self>("self")},
-    buffer_history,
-};
-
 }  // namespace
 
-namespace streaming {
-
-Ref make_stream_buffer_class(Module& m) {
-    Ref type = Ref::steal(PyType_FromSpec(&buffer_spec));
-    const std::pair<const char*, Ref> members[] = {
-        {"__init__", m.function(init_def)},
-        {"add_point", m.function(add_point_def)},
-        {"add_points", m.function(add_points_def)},
-        {"flush", m.function(flush_def)},
-        {"clear", m.function(clear_def)},
-        {"is_visible", call(reinterpret_cast<PyObject*>(&PyProperty_Type), m.function(is_visible_def))},
-        {"history", call(reinterpret_cast<PyObject*>(&PyProperty_Type), m.function(history_def))},
-    };
-    for (const auto& [name, value] : members) check(PyObject_SetAttrString(type.get(), name, value.get()));
-    return type;
-}
+// The class, whose members the module body puts on it.
+Ref stream_buffer_type(Module&, State&) { return Ref::steal(PyType_FromSpec(&buffer_spec)); }
 
 }  // namespace streaming

@@ -2,10 +2,11 @@
 // Slicing gives a list of floats, which is what sync_scrolling_chart takes of a history.
 #include "streaming.hpp"
 
-namespace {
+namespace streaming {
 
 using namespace lark;
-using namespace streaming;
+
+namespace {
 
 struct HistoryObject {
     PyObject_HEAD
@@ -103,8 +104,7 @@ PyType_Slot history_slots[] = {
     {Py_sq_item, reinterpret_cast<void*>(history_item)},
     {Py_mp_length, reinterpret_cast<void*>(history_length)},
     {Py_mp_subscript, reinterpret_cast<void*>(history_subscript)},
-    {Py_tp_doc, const_cast<char*>("The y values of a StreamBuffer's newest samples, oldest first: a live, read-only "
-                                  "sequence of floats. Slicing it gives a list.")},
+    {Py_tp_doc, const_cast<char*>(StreamHistory_doc)},
     {0, nullptr},
 };
 
@@ -119,66 +119,31 @@ PyType_Spec history_spec = {
 // index and count, as a list of the same values has them.
 const Name s_index{"index"}, s_count{"count"}, s_Sequence{"Sequence"}, s_register{"register"};
 
-struct IndexArgs {
-    PyObject* self;
-    PyObject* value;
-    PyObject* start;
-    PyObject* stop;
-};
-
 PyObject* checked_history(const Env& env, PyObject* self, const char* member) {
-    PyObject* type = env.kept(kept_StreamHistory);
-    if (!type || !PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(type)))
+    if (!PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(state_of(env).StreamHistory.get())))
         raise_format(PyExc_TypeError, "descriptor '%s' for 'StreamHistory' objects doesn't apply to a '%.100s' object",
                      member, Py_TYPE(self)->tp_name);
     return self;
 }
 
+}  // namespace
+
 // StreamHistory.index(self, value, start=0, stop=sys.maxsize)
-Ref history_index(const Env& env, const IndexArgs& a) {
+Ref stream_history_index(const Env& env, const args::stream_history_index& a) {
     Ref values = Ref::steal(history_as_list(checked_history(env, a.self, "index")));
     return call_method(values, s_index, a.value, a.start, a.stop);
 }
 
-struct CountArgs {
-    PyObject* self;
-    PyObject* value;
-};
 
 // StreamHistory.count(self, value)
-Ref history_count(const Env& env, const CountArgs& a) {
+Ref stream_history_count(const Env& env, const args::stream_history_count& a) {
     Ref values = Ref::steal(history_as_list(checked_history(env, a.self, "count")));
     return call_method(values, s_count, a.value);
 }
 
-const Function<IndexArgs> index_def{
-    "index",
-    "StreamHistory.index",
-    "The position of the first value equal to `value` (within start:stop), as list.index gives it.",
-    "int",
-    {
-        any<&IndexArgs::self>("self"),
-        any<&IndexArgs::value>("value", "float"),
-        optional(integer<&IndexArgs::start>("start"), Default::integer(0)),
-        optional(integer<&IndexArgs::stop>("stop"), Default::integer(PY_SSIZE_T_MAX)),
-    },
-    history_index,
-};
-
-const Function<CountArgs> count_def{
-    "count", "StreamHistory.count", "How many values equal `value`.", "int",
-    {any<&CountArgs::self>("self"), any<&CountArgs::value>("value", "float")},
-    history_count,
-};
-
-}  // namespace
-
-namespace streaming {
-
-Ref make_stream_history_class(Module& m) {
+// The class, whose members the module body puts on it.
+Ref stream_history_type(Module&, State&) {
     Ref type = Ref::steal(PyType_FromSpec(&history_spec));
-    check(PyObject_SetAttrString(type.get(), "index", m.function(index_def).get()));
-    check(PyObject_SetAttrString(type.get(), "count", m.function(count_def).get()));
     // A Sequence for isinstance checks and for type checkers, as list and tuple are.
     Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));
     call_method(getattr(abc.get(), s_Sequence), s_register, type);
@@ -186,9 +151,7 @@ Ref make_stream_history_class(Module& m) {
 }
 
 Ref new_history(const Env& env, PyObject* buffer) {
-    PyObject* type = env.kept(kept_StreamHistory);
-    if (!type) raise_format(PyExc_RuntimeError, "the StreamHistory class is missing");
-    auto* h = PyObject_GC_New(HistoryObject, reinterpret_cast<PyTypeObject*>(type));
+    auto* h = PyObject_GC_New(HistoryObject, reinterpret_cast<PyTypeObject*>(state_of(env).StreamHistory.get()));
     if (!h) throw_error();
     h->buffer = Py_NewRef(buffer);
     PyObject_GC_Track(h);

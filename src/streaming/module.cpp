@@ -1,41 +1,25 @@
-// larkui.streaming: the module body.
+// The objects the fast paths of larkui.streaming compare against and make arrays with, found while
+// the module body runs.
 #include "streaming.hpp"
 
 namespace streaming {
 
-const lark::Name kept_StreamBuffer{"StreamBuffer"}, kept_StreamHistory{"StreamHistory"},
-    kept_QXYSeries{"QXYSeries"}, kept_replace{"replace"}, kept_replaceNp{"replaceNp"}, kept_empty{"empty"},
-    kept_float64{"float64"}, kept_ascontiguousarray{"ascontiguousarray"};
-
-}  // namespace streaming
+using namespace lark;
 
 namespace {
-
-using namespace lark;
-using namespace streaming;
-
-void module_body(Module& m) {
-    m.from_import("PySide6.QtCore", {"QPointF"});
-    Ref charts = m.import_module("PySide6.QtCharts");
-    Ref numpy = m.import_as("numpy", "np");
-
-    // What a flush compares against before it writes through replaceNp, and what the buffers
-    // make their arrays with.
-    m.keep_attribute(kept_QXYSeries, charts.get());
-    m.keep_class_entry(kept_replace, kept_QXYSeries);
-    m.keep_class_entry(kept_replaceNp, kept_QXYSeries);
-    for (const Name* key : {&kept_empty, &kept_float64, &kept_ascontiguousarray}) m.keep_attribute(*key, numpy.get());
-
-    Ref history = make_stream_history_class(m);
-    m.keep(kept_StreamHistory, history.get());
-    Ref buffer = make_stream_buffer_class(m);
-    m.keep(kept_StreamBuffer, buffer.get());
-    m.bind("StreamBuffer", buffer);
-    m.bind("StreamHistory", history);
-}
-
-const ModuleInfo info{"streaming", module_body};
-
+const Name s_QXYSeries{"QXYSeries"}, s_replace{"replace"}, s_replaceNp{"replaceNp"}, s_empty{"empty"},
+    s_float64{"float64"}, s_ascontiguousarray{"ascontiguousarray"};
 }  // namespace
 
-PyMODINIT_FUNC PyInit_streaming() { return init_module(info); }
+// A stand-in module without one of them only means no fast path.
+void keep_fast_path_objects(Module& m, State& state) {
+    state.QXYSeries = attribute_if_any(m.import_module("PySide6.QtCharts").get(), s_QXYSeries);
+    state.replace = own_class_entry(state.QXYSeries.get(), s_replace);
+    state.replaceNp = own_class_entry(state.QXYSeries.get(), s_replaceNp);
+    Ref numpy = m.import_module("numpy");
+    state.empty = attribute_if_any(numpy.get(), s_empty);
+    state.float64 = attribute_if_any(numpy.get(), s_float64);
+    state.ascontiguousarray = attribute_if_any(numpy.get(), s_ascontiguousarray);
+}
+
+}  // namespace streaming

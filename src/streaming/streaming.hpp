@@ -1,7 +1,7 @@
 // larkui.streaming: a rolling buffer for one XY series, written to the series in one bulk call.
 #pragma once
 
-#include "module.hpp"
+#include "callables.gen.hpp"
 
 namespace streaming {
 
@@ -115,13 +115,7 @@ Py_ssize_t copy_window(const Ring& ring, Py_ssize_t n, double* out_x, double* ou
 // first of them, in x order. At most 3 * buckets points.
 Py_ssize_t decimate(const Ring& ring, Py_ssize_t n, Py_ssize_t buckets, double* out_x, double* out_y) noexcept;
 
-// The class objects and what the body found at import, kept out of the namespace.
-extern const lark::Name kept_StreamBuffer, kept_StreamHistory, kept_QXYSeries, kept_replace, kept_replaceNp,
-    kept_empty, kept_float64, kept_ascontiguousarray;
 
-// buffer.cpp, history.cpp: the two classes, made by the module body.
-lark::Ref make_stream_buffer_class(lark::Module& m);
-lark::Ref make_stream_history_class(lark::Module& m);
 // A new StreamHistory of `buffer` (a live view of its y values).
 lark::Ref new_history(const lark::Env& env, PyObject* buffer);
 
