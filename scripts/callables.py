@@ -141,7 +141,7 @@ class ModuleDef:
     runtime_docs: str  # "own" or "english"
     init: bool
     stub: bool
-    state: list[tuple[str, str]]
+    state: list[tuple[str, str, bool]]
     steps: list[Step]
 
 
@@ -342,9 +342,12 @@ def load(source: Path) -> ModuleDef:
                        head.get("init", True), head.get("stub", True), [], [])
     for i, entry in enumerate(data.get("state", [])):
         swhere = f"{where}, state {i + 1}"
-        only_keys(entry, {"name", "about"}, swhere)
+        only_keys(entry, {"name", "about", "cache"}, swhere)
+        cache = entry.get("cache", False)
+        if cache not in (False, True, "doubles"):
+            fail(swhere, "`cache` is true (a reference) or \"doubles\" (a float64 array)")
         module.state.append((identifier(entry.get("name"), swhere, "state field"),
-                             text_field(entry, "about", swhere, required=True)))
+                             text_field(entry, "about", swhere, required=True), cache))
     bound: set[str] = set()
     for i, step in enumerate(data.get("bind", [])):
         bwhere = f"{where}, bind {i + 1}"
@@ -370,7 +373,7 @@ def load(source: Path) -> ModuleDef:
             if cls.name in bound:
                 fail(bwhere, f"{cls.name} is bound twice")
             bound.add(cls.name)
-            if cls.state and cls.state not in {n for n, _ in module.state}:
+            if cls.state and cls.state not in {n for n, _, _ in module.state}:
                 fail(bwhere, f"no state field {cls.state}")
             module.steps.append(Step("class", cls))
         elif "function" in step:
@@ -465,19 +468,22 @@ def slot_of(p: Param, i: int) -> str:
 
 def write_header(module: ModuleDef) -> str:
     source = module.source.name
-    out = [f"// {HEADER.format(source=source)}", "#pragma once", "", '#include "module.hpp"', "",
+    includes = ['#include "module.hpp"'] + (['#include "arrays.hpp"'] if any(c == "doubles" for *_, c in module.state) else [])
+    out = [f"// {HEADER.format(source=source)}", "#pragma once", "", *includes, "",
            f"namespace {module.name} {{", ""]
     out.append("// The module's state: the objects its fast paths and casts trust, filled by the module body.")
     out.append("struct State {")
-    for name, about in module.state:
-        out.append(f"    lark::Ref {name};  // {about}")
+    for name, about, cache in module.state:
+        # A cache is state the bodies keep from one call to the next, not trusted by any cast.
+        kind = {False: "lark::Ref", True: "mutable lark::Ref", "doubles": "mutable lark::Doubles"}[cache]
+        out.append(f"    {kind} {name};  // {about}")
     if module.state:
         out.append("")
     out.append("    template <class Visit>")
     if module.state:
         out.append("    void each(Visit&& visit) {")
-        for name, _ in module.state:
-            out.append(f"        visit({name});")
+        for name, _, cache in module.state:
+            out.append(f"        visit({name}{'.owner()' if cache == 'doubles' else ''});")
         out.append("    }")
     else:
         out.append("    void each(Visit&&) {}")

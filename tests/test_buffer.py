@@ -328,6 +328,11 @@ def test_clear_propagates_before_reset():
 SIGNALS = ["pointsReplaced", "pointAdded", "pointRemoved", "pointsRemoved", "pointReplaced"]
 
 
+class FloatSub(float):
+    def __float__(self):
+        return 99.0
+
+
 def spied(series):
     seen = []
     for name in SIGNALS:
@@ -364,6 +369,42 @@ def test_numpy_frames_match_point_list(frame, series_type):
     assert repr(pts(s)) == repr(expected)  # repr: NaN and -0.0 compare exactly
     assert seen == expected_signals and ("pointsReplaced",) in seen
     assert buf.last_snapshot_data is frame
+
+
+@pytest.mark.parametrize("frame", [
+    [0.5, -0.0, float("nan"), float("inf"), -1e308], (1.0, 2.5), [3, -7, 2 ** 53 + 1, 2 ** 63, -2 ** 70], [1, 2.5, 3],
+    [5e-324] * 64, list(np.sin(np.arange(1000.0)).tolist()),
+], ids=["floats", "tuple", "ints", "mixed", "64", "1000"])
+@pytest.mark.parametrize("series_type", [QLineSeries, QScatterSeries])
+def test_list_frames_match_point_list(frame, series_type):
+    expected, expected_signals = by_point_list(frame, -0.0)
+    s = series_type()
+    seen = spied(s)
+    buf = TSB(s)
+    buf.set_data(frame, -0.0)
+    assert buf.flush() is True
+    assert repr(pts(s)) == repr(expected)
+    assert seen == expected_signals
+    assert buf.last_snapshot_data is frame
+
+
+@pytest.mark.parametrize("frame", [[1.0, 10 ** 400], [2.0, True, "x"], [1.0, None], [FloatSub(2.0)],
+                                   [np.float64(1.5), 2.0]], ids=["huge-int", "bool-and-text", "none", "subclass",
+                                                                 "numpy-scalar"])
+def test_list_frames_of_other_values_go_as_points(frame):
+    # What the point constructor makes of each value (or raises) is what the series gets.
+    try:
+        expected, raised = by_point_list(frame, 0.0)[0], None
+    except Exception as e:  # noqa: BLE001 - the constructor's own error is the expectation
+        expected, raised = None, (type(e), str(e))
+    buf = TSB(QLineSeries())
+    buf.set_data(frame)
+    if raised:
+        with pytest.raises(raised[0]) as info:
+            buf.flush()
+        assert str(info.value) == raised[1] and buf._pending_snapshot is frame
+    else:
+        assert buf.flush() is True and repr(pts(buf.series)) == repr(expected)
 
 
 def test_overridden_replace_gets_the_point_list():

@@ -5,7 +5,11 @@
 // runs, as the same steps written in Python would, and only exact lists get a shortcut.
 #include "callables.gen.hpp"
 
-#include "lookup.hpp"
+#include "arrays.hpp"
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
 
 namespace plotdeck {
 
@@ -20,7 +24,7 @@ const Name s_series{"series"}, s_history{"history"}, s_max_history{"max_history"
 const Name s_QPointF{"QPointF"};
 const Name s_append{"append"}, s_replace{"replace"}, s_clear{"clear"}, s_isVisible{"isVisible"},
     s_setVisible{"setVisible"}, s_x{"x"};
-const Name s_ndim{"ndim"}, s_dtype{"dtype"}, s_kind{"kind"}, s_itemsize{"itemsize"}, s_contiguous_aligned{"CA"};
+const Name s_dtype{"dtype"};
 
 Ref new_list() { return Ref::steal(PyList_New(0)); }
 
@@ -64,8 +68,17 @@ Ref time_series_buffer_init(const Env&, const args::time_series_buffer_init& a) 
 
 namespace {
 
-// len(history) > max_history, as the host compares them.
-bool longer_than(Py_ssize_t n, PyObject* limit) { return compare(int_of(n).get(), limit, Py_GT); }
+// len(history) > max_history, as the host compares them; an int limit is compared in C.
+bool longer_than(Py_ssize_t n, PyObject* limit) {
+    if (PyLong_CheckExact(limit)) {
+        int overflow = 0;
+        const long long v = PyLong_AsLongLongAndOverflow(limit, &overflow);
+        if (!overflow && !(v == -1 && PyErr_Occurred())) return n > v;
+        if (overflow) return overflow < 0;
+        throw_error();
+    }
+    return compare(int_of(n).get(), limit, Py_GT);
+}
 
 }  // namespace
 
@@ -74,10 +87,15 @@ Ref time_series_buffer_add_point(const Env& env, const args::time_series_buffer_
     Ref x = a.x.as_float();
     Ref y = a.y.as_float();
 
-    append_made(getattr(a.self, s_history).get(), [&] { return y; });
-    const Py_ssize_t n = length(getattr(a.self, s_history).get());
+    // An exact list takes the value without running any code, so the history read once is the one
+    // that the length and the removal would read; another kind of history is read at each step.
+    Ref history = getattr(a.self, s_history);
+    const bool plain = PyList_CheckExact(history.get());
+    append_made(history.get(), [&] { return y; });
+    if (!plain) history = getattr(a.self, s_history);
+    const Py_ssize_t n = plain ? PyList_GET_SIZE(history.get()) : length(history.get());
     if (longer_than(n, getattr(a.self, s_max_history).get())) {
-        Ref history = getattr(a.self, s_history);
+        if (!plain) history = getattr(a.self, s_history);
         if (PyList_CheckExact(history.get()))
             check(PyList_SetSlice(history.get(), 0, 1, nullptr));
         else
@@ -98,51 +116,123 @@ Ref time_series_buffer_set_data(const Env&, const args::time_series_buffer_set_d
 namespace {
 
 // ---- flush ----
+//
+// A frame goes to the series in one replace(points) call, the points made one by one. Where the
+// series is a genuine PySide6 XY series whose `replace` is the binding's own, the same points
+// are written in one replaceNp call from two arrays of doubles filled in C instead (it reads
+// raw memory: only contiguous, aligned, native float64 arrays of equal length write anything).
+// That is done for a frame whose values the point constructor would take as plain numbers and
+// whose making runs no code: an exact one-dimensional ndarray of a native integer or real type
+// of at most 64 bits, or an exact list or tuple of exact floats and ints that fit a double, with
+// at least one value, a float offset and the module's QPointF still PySide6's own.
 
-bool text_equals(PyObject* o, const char* s) {
-    return PyUnicode_Check(o) && PyUnicode_CompareWithASCIIString(o, s) == 0;
+// A float64 array of n values that a flush fills, kept in the module state from one flush to the
+// next: frames of one length are the rule. Null for a stand-in NumPy: no fast path then.
+double* scratch(const Env& env, lark::Doubles& array, Py_ssize_t n) {
+    return array.fit(state_of(env).empty.get(), state_of(env).float64.get(), n);
 }
 
-// A NumPy frame that QXYSeries.replaceNp writes exactly as replace(points) would: an exact
-// one-dimensional ndarray of integers or reals of at most 64 bits (replaceNp reads raw memory,
-// so the values are handed over as contiguous, aligned, native float64), with at least one
-// value (an empty frame needs no QPointF at all) and a float offset. Runs no Python code.
-bool numpy_frame(const Env& env, PyObject* frame, PyObject* offset) {
-    PyObject* ndarray = state_of(env).ndarray.get();
-    if (!ndarray || reinterpret_cast<PyObject*>(Py_TYPE(frame)) != ndarray || !PyFloat_CheckExact(offset)) return false;
-    bool fits = false;
-    Ref ndim = Ref::steal_nullable(PyObject_GetAttr(frame, s_ndim.get()));
-    if (ndim && PyLong_CheckExact(ndim.get()) && PyLong_AsLong(ndim.get()) == 1 && PyObject_Length(frame) > 0) {
-        Ref dtype = Ref::steal_nullable(PyObject_GetAttr(frame, s_dtype.get()));
-        Ref kind = dtype ? Ref::steal_nullable(PyObject_GetAttr(dtype.get(), s_kind.get())) : Ref();
-        Ref size = dtype ? Ref::steal_nullable(PyObject_GetAttr(dtype.get(), s_itemsize.get())) : Ref();
-        const long itemsize = size && PyLong_CheckExact(size.get()) ? PyLong_AsLong(size.get()) : 0;
-        fits = kind && itemsize > 0 && itemsize <= 8 &&
-               (text_equals(kind.get(), "i") || text_equals(kind.get(), "u") || text_equals(kind.get(), "f"));
+// The values of one frame as doubles, and the arrays replaceNp takes: `y` is the frame itself
+// when it is contiguous native float64 already, else the module's scratch array.
+struct FrameValues {
+    Ref x, y;
+};
+
+// The native format of a buffer's items ("d", "@d", "=d"; "<d" on a little-endian machine).
+char native_format(const Py_buffer& view) {
+    const char* f = view.format;
+    if (!f) return 'B';
+    if (f[0] == '@' || f[0] == '=' || f[0] == (PY_LITTLE_ENDIAN ? '<' : '>')) ++f;
+    return f[0] && !f[1] ? f[0] : 0;
+}
+
+// The items of a one-dimensional buffer of T, as the point constructor takes them.
+template <class T>
+bool read_items(const Py_buffer& view, double* out) {
+    if (view.itemsize != sizeof(T)) return false;
+    const char* p = static_cast<const char*>(view.buf);
+    for (Py_ssize_t k = 0; k < view.shape[0]; ++k, p += view.strides[0]) {
+        T v;
+        std::memcpy(&v, p, sizeof v);
+        out[k] = static_cast<double>(v);
     }
-    PyErr_Clear();  // deciding never fails: when in doubt, the point list
-    return fits;
+    return true;
 }
 
-// Writes the frame with QXYSeries.replaceNp when the series is a genuine XY series whose
-// `replace` is the binding's own; false (nothing written) otherwise.
-bool replace_from_numpy(const Env& env, PyObject* series, PyObject* frame, PyObject* offset) {
-    PyObject* xy = state_of(env).QXYSeries.get();
-    PyObject* own_replace = state_of(env).replace.get();
-    PyObject* replace_np = state_of(env).replaceNp.get();
-    PyObject* float64 = state_of(env).float64.get();
-    PyObject* require = state_of(env).require.get();
-    PyObject* arange = state_of(env).arange.get();
-    if (!xy || !own_replace || !replace_np || !float64 || !require || !arange || !PyType_Check(xy)) return false;
-    auto* xy_type = reinterpret_cast<PyTypeObject*>(xy);
-    if (plain_lookup(series, s_replace, xy_type) != own_replace) return false;
+// The items of a one-dimensional buffer of a native integer or real type of at most 64 bits as
+// doubles; false for any other format.
+bool read_numeric(const Py_buffer& view, double* out) {
+    switch (native_format(view)) {
+        case 'd': return read_items<double>(view, out);
+        case 'f': return read_items<float>(view, out);
+        case 'b': return read_items<signed char>(view, out);
+        case 'B': return read_items<unsigned char>(view, out);
+        case 'h': return read_items<short>(view, out);
+        case 'H': return read_items<unsigned short>(view, out);
+        case 'i': return read_items<int>(view, out);
+        case 'I': return read_items<unsigned int>(view, out);
+        case 'l': return read_items<long>(view, out);
+        case 'L': return read_items<unsigned long>(view, out);
+        case 'q': return read_items<long long>(view, out);
+        case 'Q': return read_items<unsigned long long>(view, out);
+        default: return false;
+    }
+}
 
-    const Py_ssize_t n = length(frame);
-    Ref y = call(require, frame, float64, s_contiguous_aligned);
-    Ref x = call_with_keywords(arange, {static_cast<long long>(n)}, {{s_dtype, float64}});
-    x = Ref::steal(PyNumber_InPlaceAdd(x.get(), offset));  // x = i + offset, as the point list has it
-    call(replace_np, series, x, y);
-    return true;
+// The frame's values for replaceNp, or nothing when the frame is not one the fast path writes
+// exactly (nothing has been called then).
+std::optional<FrameValues> frame_values(const Env& env, PyObject* frame, PyObject* offset) {
+    const State& state = state_of(env);
+    if (!PyFloat_CheckExact(offset) || !state.empty || !state.float64) return {};
+    Py_ssize_t n = 0;
+    FrameValues values;
+    if (state.ndarray && reinterpret_cast<PyObject*>(Py_TYPE(frame)) == state.ndarray.get()) {
+        Py_buffer view;
+        if (PyObject_GetBuffer(frame, &view, PyBUF_STRIDES | PyBUF_FORMAT) < 0) {
+            expect_error(PyExc_BufferError);
+            return {};
+        }
+        const bool numeric = view.ndim == 1 && view.shape[0] > 0;
+        n = numeric ? view.shape[0] : 0;
+        if (numeric && native_format(view) == 'd' && view.strides[0] == sizeof(double) &&
+            reinterpret_cast<std::uintptr_t>(view.buf) % alignof(double) == 0) {
+            values.y = Ref::borrow(frame);
+        } else if (double* y = numeric ? scratch(env, state.y_scratch, n) : nullptr; !y || !read_numeric(view, y)) {
+            n = 0;
+        }
+        PyBuffer_Release(&view);
+        if (!n) return {};
+        if (!values.y) values.y = state.y_scratch.array();
+    } else if (PyList_CheckExact(frame) || PyTuple_CheckExact(frame)) {
+        n = PySequence_Fast_GET_SIZE(frame);
+        PyObject** items = PySequence_Fast_ITEMS(frame);
+        for (Py_ssize_t k = 0; k < n; ++k)
+            if (!PyFloat_CheckExact(items[k]) && !PyLong_CheckExact(items[k])) return {};
+        double* y = n ? scratch(env, state.y_scratch, n) : nullptr;
+        if (!y) return {};
+        // Nothing above ran any code, so the items are still the ones checked.
+        items = PySequence_Fast_ITEMS(frame);
+        for (Py_ssize_t k = 0; k < n; ++k) {
+            y[k] = PyFloat_CheckExact(items[k]) ? PyFloat_AS_DOUBLE(items[k]) : PyLong_AsDouble(items[k]);
+            if (y[k] == -1.0 && PyErr_Occurred()) {
+                expect_error(PyExc_OverflowError);  // the point constructor reports it
+                return {};
+            }
+        }
+        values.y = state.y_scratch.array();
+    } else {
+        return {};
+    }
+    // x = i + offset, as the point list has it; the array is refilled only for another length or
+    // offset (0 + offset decides all of it: -0.0 and 0.0 give the same points).
+    const double first = 0.0 + PyFloat_AS_DOUBLE(offset);
+    const bool fresh = state.x_scratch.size() != n;
+    double* x = scratch(env, state.x_scratch, n);
+    if (!x) return {};
+    if (fresh || std::memcmp(&first, x, sizeof first) != 0)
+        for (Py_ssize_t i = 0; i < n; ++i) x[i] = static_cast<double>(i) + PyFloat_AS_DOUBLE(offset);
+    values.x = state.x_scratch.array();
+    return values;
 }
 
 // [QPointF(i + offset, v) for i, v in enumerate(frame)], QPointF looked up for each point.
@@ -173,13 +263,15 @@ Ref time_series_buffer_flush(const Env& env, const args::time_series_buffer_flus
     if (!getattr(self, s__pending_snapshot).is_none()) {
         Ref offset = getattr(self, s__pending_snapshot_offset);
         Ref frame = getattr(self, s__pending_snapshot);
-        if (numpy_frame(env, frame.get(), offset.get())) {
-            // The points would be built here; they need the module's QPointF, which must be
-            // PySide6's own for replaceNp to write the same.
-            Ref point_class = env.global(s_QPointF);
+        // With the module's own QPointF and such a frame, making the points runs no code, so the
+        // series read before them is the one the documented step reads after them.
+        std::optional<FrameValues> values = frame_values(env, frame.get(), offset.get());
+        if (values && env.global(s_QPointF).get() == state_of(env).QPointF.get()) {
             Ref series = getattr(self, s_series);
-            if (point_class.get() != state_of(env).QPointF.get() ||
-                !replace_from_numpy(env, series.get(), frame.get(), offset.get()))
+            const State& state = state_of(env);
+            if (takes_replace_np(series.get(), state.QXYSeries.get(), state.replace.get(), state.replaceNp.get()))
+                call(state_of(env).replaceNp, series, values->x, values->y);
+            else
                 call_method(series, s_replace, snapshot_points(env, frame.get(), offset.get()));
         } else {
             Ref points = snapshot_points(env, frame.get(), offset.get());

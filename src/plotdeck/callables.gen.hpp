@@ -2,6 +2,7 @@
 #pragma once
 
 #include "module.hpp"
+#include "arrays.hpp"
 
 namespace plotdeck {
 
@@ -14,8 +15,9 @@ struct State {
     lark::Ref replaceNp;  // QXYSeries.__dict__['replaceNp']
     lark::Ref ndarray;  // numpy.ndarray
     lark::Ref float64;  // numpy.float64
-    lark::Ref require;  // numpy.require
-    lark::Ref arange;  // numpy.arange
+    lark::Ref empty;  // numpy.empty
+    mutable lark::Doubles x_scratch;  // the x values of the last frame written through replaceNp
+    mutable lark::Doubles y_scratch;  // the y values of the last frame written through replaceNp that needed converting
 
     template <class Visit>
     void each(Visit&& visit) {
@@ -26,8 +28,9 @@ struct State {
         visit(replaceNp);
         visit(ndarray);
         visit(float64);
-        visit(require);
-        visit(arange);
+        visit(empty);
+        visit(x_scratch.owner());
+        visit(y_scratch.owner());
     }
 };
 

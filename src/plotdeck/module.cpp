@@ -7,7 +7,7 @@ using namespace lark;
 
 namespace {
 const Name s_QPointF{"QPointF"}, s_QTabWidget{"QTabWidget"}, s_QXYSeries{"QXYSeries"}, s_replace{"replace"},
-    s_replaceNp{"replaceNp"}, s_ndarray{"ndarray"}, s_float64{"float64"}, s_require{"require"}, s_arange{"arange"};
+    s_replaceNp{"replaceNp"}, s_ndarray{"ndarray"}, s_float64{"float64"}, s_empty{"empty"};
 }  // namespace
 
 // The classes as the imports bound them, and what the NumPy fast path of a snapshot flush needs.
@@ -21,8 +21,7 @@ void keep_fast_path_objects(Module& m, State& state) {
     Ref numpy = m.import_module("numpy");
     state.ndarray = attribute_if_any(numpy.get(), s_ndarray);
     state.float64 = attribute_if_any(numpy.get(), s_float64);
-    state.require = attribute_if_any(numpy.get(), s_require);
-    state.arange = attribute_if_any(numpy.get(), s_arange);
+    state.empty = attribute_if_any(numpy.get(), s_empty);
 }
 
 }  // namespace plotdeck

@@ -8,7 +8,8 @@ namespace lark {
 // What `obj.<name>` finds, when that lookup runs no Python code: the instance has no attribute
 // of that name in its dictionary and its type looks attributes up the way `genuine`, one of its
 // bases, does. The result is then the first entry of that name along the type's MRO (borrowed).
-// Null when the lookup could run Python code or finds nothing. Never raises.
-PyObject* plain_lookup(PyObject* obj, const Name& name, PyTypeObject* genuine) noexcept;
+// Null when the lookup could run Python code or finds nothing. An error that the real lookup
+// raises too (a key of the instance dictionary whose comparison fails) propagates.
+PyObject* plain_lookup(PyObject* obj, const Name& name, PyTypeObject* genuine);
 
 }  // namespace lark

@@ -76,7 +76,8 @@ public:
 };
 
 // An attribute or method name, interned once when the module loads.
-// Declare at namespace scope: `static const lark::Name s_setRange{"setRange"};`.
+// Declare at namespace scope (`const lark::Name s_setRange{"setRange"};`), never inside a
+// function: the names are interned when the module body starts, and a name made later has none.
 class Name {
     const char* text_;
     mutable PyObject* obj_ = nullptr;
