@@ -24,12 +24,12 @@ wheel=$(realpath "$wheel")
 unset PYTHONPATH
 suite=$(mktemp -d "${TMPDIR:-/tmp}/larkui-wheel-suite.XXXXXX")
 trap 'rm -rf "$suite"' EXIT
-mkdir -p "$suite/fernkit"
-cp -r "$root/tests" "$suite/"
-cp -r "$root/fernkit/tests" "$suite/fernkit/"
-mkdir -p "$suite/benchmarks"  # the tests compare against the plain-Python baseline kept there
-cp "$root/benchmarks/baseline_plotdeck.py" "$suite/benchmarks/"
-cp -r "$root/docs" "$suite/"  # the API reference the tests hold against the modules
+# Exactly the paths [tool.cibuildwheel] test-sources names, so that this run shows the list is
+# what the suite needs.
+while IFS= read -r path; do
+    mkdir -p "$suite/$(dirname "$path")"
+    cp -r "$root/$path" "$suite/$path"
+done < <(python3 -c 'import sys, tomllib; print(*tomllib.load(open(sys.argv[1], "rb"))["tool"]["cibuildwheel"]["test-sources"], sep="\n")' "$root/pyproject.toml")
 cd "$suite"
 
 venv="$work/test-$version"

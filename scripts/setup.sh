@@ -5,6 +5,7 @@
 set -euo pipefail
 exec 3>&1 1>&2  # stdout carries the result alone; every other message goes to stderr
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/common.sh"
 version=${1:-3.12}
 case $version in
     3.11|3.12|3.13) ;;
@@ -12,33 +13,7 @@ case $version in
 esac
 venv="$root/.venv-$version"
 
-find_python() {
-    local candidate
-    for candidate in "$HOME"/.pyenv/versions/"$version".*/bin/python"$version" \
-                     "$(command -v "python$version" 2>/dev/null || true)"; do
-        if [ -x "$candidate" ]; then echo "$candidate"; return 0; fi
-    done
-    return 1
-}
-
-# Debian packages, when we may install them (root with apt-get); the package index is refreshed once.
-apt_install() {
-    [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null || return 1
-    export DEBIAN_FRONTEND=noninteractive
-    local apt=(apt-get -qq -o DPkg::Lock::Timeout=300) log
-    log=$(mktemp)
-    if { [ -n "${apt_updated:-}" ] || "${apt[@]}" update; } >"$log" 2>&1 &&
-       "${apt[@]}" install -y --no-install-recommends --no-upgrade "$@" >>"$log" 2>&1; then
-        apt_updated=1
-        rm -f "$log"
-    else
-        cat "$log"
-        rm -f "$log"
-        return 1
-    fi
-}
-
-python=$(find_python) || { echo "Python $version not found (pyenv or python$version on PATH)"; exit 1; }
+python=$(find_python "$version") || { echo "Python $version not found (pyenv or python$version on PATH)"; exit 1; }
 
 if [ ! -x "$venv/bin/python" ]; then
     "$python" -m venv "$venv"

@@ -9,30 +9,13 @@
 # wheel).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/common.sh"
 cd "$root"
 pytest_args=("$@")
 build_root="$root/build"
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
-
-# Debian packages, when we may install them (root with apt-get).
-apt_install() {
-    [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null || return 1
-    export DEBIAN_FRONTEND=noninteractive
-    local apt=(apt-get -qq -o DPkg::Lock::Timeout=300) log
-    echo "Installing $*..."
-    log=$(mktemp)
-    if { [ -n "${apt_updated:-}" ] || "${apt[@]}" update; } >"$log" 2>&1 &&
-       "${apt[@]}" install -y --no-install-recommends --no-upgrade "$@" >>"$log" 2>&1; then
-        apt_updated=1
-        rm -f "$log"
-    else
-        cat "$log" >&2
-        rm -f "$log"
-        return 1
-    fi
-}
 
 clang_asan_runtime() { clang++ -print-file-name=libclang_rt.asan-x86_64.so; }
 clang_symbolizer() {

@@ -1,5 +1,6 @@
 # Shared by scripts/wheels.sh and scripts/check-wheel.sh; sourced, not run.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$root/scripts/common.sh"
 work="$root/build/wheels"   # venvs and unrepaired wheels; build/ is ignored by git
 dist="$root/dist"           # what would be uploaded: the sdist and the repaired wheels
 pip_flags=(--disable-pip-version-check -q)
@@ -14,15 +15,6 @@ step() {
     "$@" || status=$?
     say "$label: $((SECONDS - start)) s$([ $status = 0 ] || echo ", failed ($status)")"
     return $status
-}
-
-find_python() {  # find_python VERSION: a CPython of that version, from pyenv or PATH
-    local version=$1 candidate
-    for candidate in "$HOME"/.pyenv/versions/"$version".*/bin/python"$version" \
-                     "$(command -v "python$version" 2>/dev/null || true)"; do
-        if [ -x "$candidate" ]; then echo "$candidate"; return 0; fi
-    done
-    return 1
 }
 
 # make_venv DIR VERSION [--fresh]: a venv with a current pip; reused unless --fresh.
