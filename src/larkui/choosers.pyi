@@ -78,15 +78,15 @@ def pick_folder_path(
     last_dir_attr: str = "_last_dir",
     return_pathlib: Literal[False] = False,
 ) -> str | None:
-    """Let the user pick a folder, starting in the remembered one; remember it, show it in `line_edit`, return it.
+    """Let the user pick a folder, starting in the remembered one; remember it, show it and return it.
 
     The dialog is `QFileDialog.getExistingDirectory(parent, title, start)`, where `start` is
     the folder remembered in `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with non-empty
     text, used even if it no longer exists) or else the current working directory, which is
-    read on every call, before the memory. When the user cancels, nothing changes and None is returned. Otherwise
-    the chosen folder becomes the memory (as a `Path`; skipped silently if the object refuses
-    the attribute), then `line_edit.setText(folder)` writes the dialog's text, then the folder
-    is returned.
+    read on every call, before the memory. When the user cancels, nothing changes and None is
+    returned. Otherwise the chosen folder becomes the memory (as a `Path`; skipped silently if
+    the object refuses the attribute), then `line_edit.setText(folder)` writes the dialog's
+    text, then the folder is returned.
 
     Args:
         parent: the dialog's parent widget, or None; passed to Qt as it is.
@@ -125,15 +125,15 @@ def pick_folder_path(
     last_dir_attr: str = "_last_dir",
     return_pathlib: Literal[True],
 ) -> Path | None:
-    """Let the user pick a folder, starting in the remembered one; remember it, show it in `line_edit`, return it.
+    """Let the user pick a folder, starting in the remembered one; remember it, show it and return it.
 
     The dialog is `QFileDialog.getExistingDirectory(parent, title, start)`, where `start` is
     the folder remembered in `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with non-empty
     text, used even if it no longer exists) or else the current working directory, which is
-    read on every call, before the memory. When the user cancels, nothing changes and None is returned. Otherwise
-    the chosen folder becomes the memory (as a `Path`; skipped silently if the object refuses
-    the attribute), then `line_edit.setText(folder)` writes the dialog's text, then the folder
-    is returned.
+    read on every call, before the memory. When the user cancels, nothing changes and None is
+    returned. Otherwise the chosen folder becomes the memory (as a `Path`; skipped silently if
+    the object refuses the attribute), then `line_edit.setText(folder)` writes the dialog's
+    text, then the folder is returned.
 
     Args:
         parent: the dialog's parent widget, or None; passed to Qt as it is.
@@ -172,15 +172,15 @@ def pick_folder_path(
     last_dir_attr: str = "_last_dir",
     return_pathlib: object = False,
 ) -> str | Path | None:
-    """Let the user pick a folder, starting in the remembered one; remember it, show it in `line_edit`, return it.
+    """Let the user pick a folder, starting in the remembered one; remember it, show it and return it.
 
     The dialog is `QFileDialog.getExistingDirectory(parent, title, start)`, where `start` is
     the folder remembered in `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with non-empty
     text, used even if it no longer exists) or else the current working directory, which is
-    read on every call, before the memory. When the user cancels, nothing changes and None is returned. Otherwise
-    the chosen folder becomes the memory (as a `Path`; skipped silently if the object refuses
-    the attribute), then `line_edit.setText(folder)` writes the dialog's text, then the folder
-    is returned.
+    read on every call, before the memory. When the user cancels, nothing changes and None is
+    returned. Otherwise the chosen folder becomes the memory (as a `Path`; skipped silently if
+    the object refuses the attribute), then `line_edit.setText(folder)` writes the dialog's
+    text, then the folder is returned.
 
     Args:
         parent: the dialog's parent widget, or None; passed to Qt as it is.
@@ -226,10 +226,10 @@ def pick_file_path(
     result must be a pair (path, selected filter); `start` is the folder remembered in
     `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with non-empty text, used even if it no
     longer exists) or else the current working directory, which is read on every call, before
-    the memory. When the user cancels, nothing changes and None is returned.
-    Otherwise the folder that holds the file (not the file) becomes the memory, as a `Path`
-    (skipped silently if the object refuses the attribute), then `line_edit.setText(file)`
-    writes the dialog's text, then the file is returned.
+    the memory. When the user cancels, nothing changes and None is returned. Otherwise the
+    folder that holds the file (not the file) becomes the memory, as a `Path` (skipped silently
+    if the object refuses the attribute), then `line_edit.setText(file)` writes the dialog's
+    text, then the file is returned.
 
     Args:
         parent: the dialog's parent widget, or None; passed to Qt as it is.
@@ -282,10 +282,10 @@ def pick_file_path(
     result must be a pair (path, selected filter); `start` is the folder remembered in
     `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with non-empty text, used even if it no
     longer exists) or else the current working directory, which is read on every call, before
-    the memory. When the user cancels, nothing changes and None is returned.
-    Otherwise the folder that holds the file (not the file) becomes the memory, as a `Path`
-    (skipped silently if the object refuses the attribute), then `line_edit.setText(file)`
-    writes the dialog's text, then the file is returned.
+    the memory. When the user cancels, nothing changes and None is returned. Otherwise the
+    folder that holds the file (not the file) becomes the memory, as a `Path` (skipped silently
+    if the object refuses the attribute), then `line_edit.setText(file)` writes the dialog's
+    text, then the file is returned.
 
     Args:
         parent: the dialog's parent widget, or None; passed to Qt as it is.
@@ -338,10 +338,10 @@ def pick_file_path(
     result must be a pair (path, selected filter); `start` is the folder remembered in
     `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with non-empty text, used even if it no
     longer exists) or else the current working directory, which is read on every call, before
-    the memory. When the user cancels, nothing changes and None is returned.
-    Otherwise the folder that holds the file (not the file) becomes the memory, as a `Path`
-    (skipped silently if the object refuses the attribute), then `line_edit.setText(file)`
-    writes the dialog's text, then the file is returned.
+    the memory. When the user cancels, nothing changes and None is returned. Otherwise the
+    folder that holds the file (not the file) becomes the memory, as a `Path` (skipped silently
+    if the object refuses the attribute), then `line_edit.setText(file)` writes the dialog's
+    text, then the file is returned.
 
     Args:
         parent: the dialog's parent widget, or None; passed to Qt as it is.
@@ -400,9 +400,12 @@ def collect_files_from_lineEdit(
     | situation | box | title | text |
     |-----------|-----|-------|------|
     | the line edit is empty or blank | warning | "No path" | "Please choose a file or a folder first." |
-    | the path is neither an existing folder nor an existing file | warning | "Invalid path" | "Path not found:", a line break, the stripped path |
-    | an error of the `Exception` family while checking the path or in either `filedesk` call (an unreadable folder, an `out_dir_name` that `filedesk` refuses) | critical | "I/O error" | the error's text |
+    | no such folder or file | warning | "Invalid path" | "Path not found:", newline, the stripped path |
+    | an error while collecting | critical | "I/O error" | the error's text |
     | no file matched | (none) | | |
+
+    An error while collecting is one of the `Exception` family, raised while the path is checked
+    or in either `filedesk` call: an unreadable folder, an `out_dir_name` that `filedesk` refuses.
 
     Example:
         found = collect_files_from_lineEdit(window, path_edit, "results", [".csv"], sort_datecode=True)

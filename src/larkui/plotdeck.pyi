@@ -25,8 +25,8 @@ Arguments are checked by their annotation before anything happens:
   incorrect type (expected TYPE, got GIVEN)``; a subclass instance also gets a note.
 - `int`: an int as it is; another number (a float, a bool, a NumPy number) through `int()`,
   so 2.9 becomes 2; anything else is refused with the same TypeError naming `int`.
-- `float`: converted with `float()`; text is refused with Python's own TypeError ("must be
-  real number, not str").
+- `float`: any real number (an int, a float, a NumPy number), converted to a float; text is
+  refused with Python's own TypeError ("must be real number, not str").
 - `object` flags (`show_legend`, `antialias`, ...): any object, taken by its truth value.
 - Qt objects, colours, styles and frames: not checked; Qt's own errors propagate.
 
@@ -77,9 +77,8 @@ def build_sample_value_chart(
     Designer file or a host made by `wrap_dynamic_charts_into_tabs`. A host without a layout
     gets a `QVBoxLayout`; a host with a layout (of any kind) keeps it and its items, and the view
     is added after them (`addWidget(view)`), so a second call for the same host adds a second
-    chart.
-    The chart has animations off and its legend shown or hidden by `show_legend`; the view
-    expands in both directions with a minimum size of (0, 0). The X axis (bottom, titled
+    chart. The chart has animations off and its legend shown or hidden by `show_legend`; the
+    view expands in both directions with a minimum size of (0, 0). The X axis (bottom, titled
     `x_title`) and the Y axis (left, titled `y_title`) label their ticks with "%d", whole
     numbers: call `axY.setLabelFormat("%.2f")` for fractional values. No range, tick count,
     theme or series is set; attach series with `add_line_to_chart`, and let
@@ -135,9 +134,8 @@ def build_sample_value_chart(
     Designer file or a host made by `wrap_dynamic_charts_into_tabs`. A host without a layout
     gets a `QVBoxLayout`; a host with a layout (of any kind) keeps it and its items, and the view
     is added after them (`addWidget(view)`), so a second call for the same host adds a second
-    chart.
-    The chart has animations off and its legend shown or hidden by `show_legend`; the view
-    expands in both directions with a minimum size of (0, 0). The X axis (bottom, titled
+    chart. The chart has animations off and its legend shown or hidden by `show_legend`; the
+    view expands in both directions with a minimum size of (0, 0). The X axis (bottom, titled
     `x_title`) and the Y axis (left, titled `y_title`) label their ticks with "%d", whole
     numbers: call `axY.setLabelFormat("%.2f")` for fractional values. No range, tick count,
     theme or series is set; attach series with `add_line_to_chart`, and let
@@ -193,9 +191,8 @@ def build_sample_value_chart(
     Designer file or a host made by `wrap_dynamic_charts_into_tabs`. A host without a layout
     gets a `QVBoxLayout`; a host with a layout (of any kind) keeps it and its items, and the view
     is added after them (`addWidget(view)`), so a second call for the same host adds a second
-    chart.
-    The chart has animations off and its legend shown or hidden by `show_legend`; the view
-    expands in both directions with a minimum size of (0, 0). The X axis (bottom, titled
+    chart. The chart has animations off and its legend shown or hidden by `show_legend`; the
+    view expands in both directions with a minimum size of (0, 0). The X axis (bottom, titled
     `x_title`) and the Y axis (left, titled `y_title`) label their ticks with "%d", whole
     numbers: call `axY.setLabelFormat("%.2f")` for fractional values. No range, tick count,
     theme or series is set; attach series with `add_line_to_chart`, and let
@@ -245,8 +242,9 @@ def make_scatter(
 
     All six arguments are required. The series is named `name`, its markers are `size` pixels
     across, filled with `fill` and outlined with a pen of colour `stroke` and width `stroke_w`;
-    the marker border colour is the pen's colour. The series is not attached to any axis: call `attachAxis(axX)` and
-    `attachAxis(axY)` on it to plot it against the axes of `build_sample_value_chart`.
+    the marker border colour is the pen's colour. The series is not attached to any axis: call
+    `attachAxis(axX)` and `attachAxis(axY)` on it to plot it against the axes of
+    `build_sample_value_chart`.
 
     A colour given as text (a `str` or a subclass), such as "crimson" or "#1f77b4", becomes
     `QColor(text)`; anything else (a `QColor`, a `Qt.GlobalColor`) goes to Qt as it is.
@@ -422,7 +420,7 @@ def wrap_dynamic_charts_into_tabs(
     root_margins: tuple[int, int, int, int] = (6, 50, 6, 6),
     min_cell_size: tuple[int, int] = (500, 350),
 ) -> dict[str, QWidget]:
-    """Build one tab per entry of `layout_config`, each a scrolling grid of chart hosts; return the hosts by name.
+    """Build one tab per entry of `layout_config`, each a scrolling grid of hosts; return the hosts by name.
 
     The root layout (made as a `QVBoxLayout` when `ui_root` has none) is emptied (every widget
     in it is detached from the window and released, spacers and nested layouts just taken out),
