@@ -611,7 +611,13 @@ def sync_scrolling_chart(
 
     For example, y values from 3.2 to 9.9 give the range (2, 11) with 10 ticks; values from 0
     to 100 give (-10.0, 110.0) with 6 ticks. The automatic range never passes a NaN or an
-    infinite value to `setRange`.
+    infinite value to `setRange`. A StreamBuffer's history is read straight from its store of
+    doubles, with the same result as its slice.
+
+    For charts of StreamBuffers, `larkui.streaming.sync_stream_chart` is the better call: it sets
+    the axes before it writes the lines (so Qt lays each line out once per tick, not two or three
+    times), takes the y range from exactly what is on screen, and picks round ticks whose labels
+    fit the plot.
 
     Args:
         buffers: exactly a `list` of the chart's `TimeSeriesBuffer` and
@@ -675,7 +681,13 @@ def sync_scrolling_chart(
 
     For example, y values from 3.2 to 9.9 give the range (2, 11) with 10 ticks; values from 0
     to 100 give (-10.0, 110.0) with 6 ticks. The automatic range never passes a NaN or an
-    infinite value to `setRange`.
+    infinite value to `setRange`. A StreamBuffer's history is read straight from its store of
+    doubles, with the same result as its slice.
+
+    For charts of StreamBuffers, `larkui.streaming.sync_stream_chart` is the better call: it sets
+    the axes before it writes the lines (so Qt lays each line out once per tick, not two or three
+    times), takes the y range from exactly what is on screen, and picks round ticks whose labels
+    fit the plot.
 
     Args:
         buffers: exactly a `list` of the chart's `TimeSeriesBuffer` and
