@@ -248,13 +248,14 @@ def check_labels(texts, step, length, size, where):
     assert len(texts) * (size + 8) <= length, (where, texts, length)
 
 
+@pytest.mark.parametrize("x0", [0.0, 1e6])  # x labels of growing widths ("0" to "300"), and alike
 @pytest.mark.parametrize("height", [80, 190, 600, 1200])
 @pytest.mark.parametrize("span", SPANS.values(), ids=SPANS.keys())
-def test_ticks_are_round_and_fit_the_plot(shown, span, height):
+def test_ticks_are_round_and_fit_the_plot(shown, span, height, x0):
     centre, width = span
     chart = shown(height=height, width=500)
     b = SB(chart.series[0], 300)
-    b.add_points(np.arange(300.0) + 1e6, centre + width * np.sin(np.arange(300) / 20) / 2)
+    b.add_points(np.arange(300.0) + x0, centre + width * np.sin(np.arange(300) / 20) / 2)
     sync([b], chart.axX, chart.axY, 300)
     chart.events()
     sync([b], chart.axX, chart.axY, 300)  # the plot area as the labels left it
@@ -320,3 +321,32 @@ def test_refusals(buffers, args, kwargs, exc, message):
         sync([good, *buffers] if isinstance(buffers, list) else buffers, ax, ay, *args, **kwargs)
     assert str(info.value) == message
     assert (ax.min(), ax.max()) == (3, 4) and good.series.count() == 0
+
+
+@pytest.mark.parametrize("window", [100, 1000, 4000])
+@pytest.mark.parametrize("y_centre", [5.0, 1e-9])  # narrow and wide y labels: the plot's width moves with them
+def test_x_ticks_fit_at_every_width(shown, window, y_centre):
+    chart = shown(width=300, height=80)
+    b = SB(chart.series[0], window)
+    b.add_points(np.arange(float(window)), y_centre * (1 + 0.1 * np.sin(np.arange(window) / 7)))
+    metrics = QFontMetricsF(chart.axX.labelsFont())
+    for width in range(250, 900, 13):
+        chart.resize(width, 80)
+        for _ in range(2):  # the second call sees the plot area the new labels left
+            sync([b], chart.axX, chart.axY, window)
+            chart.events()
+        xs = chart.labels()[1]
+        check_labels(xs, chart.axX.tickInterval(), chart.chart.plotArea().width(),
+                     max(metrics.horizontalAdvance(t) for t in xs) + 2, (window, y_centre, width))
+
+
+@pytest.mark.parametrize("position", [0, 5, 17])  # in the vector loop, and in the tail
+def test_a_sample_without_a_finite_x_is_no_extreme(position):
+    """A y at a NaN or infinite x is a gap, drawn nowhere: it does not stretch the axis."""
+    x, y = np.arange(18.0), np.ones(18)
+    x[position], y[position] = (math.nan if position % 2 else math.inf), 1000.0
+    b = SB(plotdeck.QLineSeries(), 18)
+    b.add_points(x, y)
+    ax, ay = QValueAxis(), QValueAxis()
+    sync([b], ax, ay, 20)
+    assert (ay.min(), ay.max()) == pytest.approx((0.9, 1.1))

@@ -179,7 +179,7 @@ public:
         }
         streaming::scan::Extremes e;
         for (const auto& run : runs) {
-            streaming::scan::Extremes part = streaming::scan::extremes(run);
+            streaming::scan::Extremes part = streaming::scan::value_extremes(run.y, run.n);
             // The sign of a zero is the first equal value's, as min() and max() keep it.
             part.lo = streaming::scan::first_of_equal(run, part.lo);
             part.hi = streaming::scan::first_of_equal(run, part.hi);

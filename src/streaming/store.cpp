@@ -190,8 +190,8 @@ Py_ssize_t lay_out(const StreamBufferObject* b, const Plan& plan, double* out_x,
 scan::Extremes plan_extremes(const StreamBufferObject* b, const Plan& plan) noexcept {
     scan::Run first, second;
     b->ring.runs(plan.count, 0, true, first, second);
-    scan::Extremes e = scan::extremes(first);
-    e.take(scan::extremes(second));
+    scan::Extremes e = scan::drawable_extremes(first.x, first.y, first.n);
+    e.take(scan::drawable_extremes(second.x, second.y, second.n));
     return e;
 }
 

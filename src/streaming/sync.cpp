@@ -72,10 +72,11 @@ TickRun qt_ticks(double lo, double hi, double step, double anchor, Py_ssize_t mo
     double value = anchor - std::floor(ticks_from_anchor) * step;
     run.first = value;
     while (value <= hi && run.count <= most) {
-        run.last = value;
         ++run.count;
         value += step;
     }
+    // The last tick, for its label's width, also when counting stopped early.
+    run.last = run.count ? run.first + std::floor((hi - run.first) / step) * step : run.first;
     return run;
 }
 
@@ -93,16 +94,20 @@ void choose_format(double lo, double hi, int exponent, char (&format)[16]) noexc
     const double magnitude = std::fmax(std::fabs(lo), std::fabs(hi));  // > 0: lo < hi
     const int top = static_cast<int>(std::floor(std::log10(magnitude)));
     const int fixed_length = (top > 0 ? top : 0) + 1 + (decimals ? decimals + 1 : 0);
-    int digits = top - exponent;
+    int digits = top - exponent;  // after the point, in the exponent format
     if (digits < 0) digits = 0;
     if (digits > 16) digits = 16;
     const int exponent_length = 1 + (digits ? digits + 1 : 0) + 4;
     const bool across_zero = lo < 0.0 && hi > 0.0;
     const bool fixed = across_zero ? decimals <= 15 : (fixed_length <= 12 || fixed_length <= exponent_length);
-    if (fixed)
-        std::snprintf(format, sizeof format, "%%.%df", decimals > 17 ? 17 : decimals);
-    else
-        std::snprintf(format, sizeof format, "%%.%de", digits);
+    int n = fixed ? (decimals > 17 ? 17 : decimals) : digits;
+    char* out = format;
+    *out++ = '%';
+    *out++ = '.';
+    if (n >= 10) *out++ = static_cast<char>('0' + n / 10);
+    *out++ = static_cast<char>('0' + n % 10);
+    *out++ = fixed ? 'f' : 'e';
+    *out = '\0';
 }
 
 // Whether a tick Qt sums up from below zero comes out as a tiny negative number that reads
@@ -157,16 +162,18 @@ Ticks choose_ticks(double lo, double hi, double length, double label_height, Lab
     const double magnitude = std::fmax(std::fabs(lo), std::fabs(hi));
     // A step Qt's repeated addition always moves on by, at any value of the range.
     const double least_step = magnitude * 8 * DBL_EPSILON;
-    const double slot = (label_height > 0 ? label_height : 1.0) + label_padding;
-    const double most_ticks = std::fmax(1.0, std::floor(length / slot));
-    int exponent = static_cast<int>(std::floor(std::log10(span / most_ticks))) - 1;
+    // With about span / step ticks, a step below half of `need` cannot fit them: the search starts
+    // there, and a measured label width moves that start on.
+    double size = label_height > 0 ? label_height : 0.0;
+    double need = span * (size + label_padding) / length;
+    int exponent = static_cast<int>(std::floor(std::log10(need / 2)));
     Ticks t;
     for (int tries = 0; tries < 64; ++exponent) {
         const double power = std::pow(10.0, exponent);
         for (int m : {1, 2, 5}) {
             ++tries;
             const double step = m * power;
-            if (!(step > least_step) || !std::isfinite(step)) continue;
+            if (!(step > least_step) || !std::isfinite(step) || step < need / 2) continue;
             // Far from zero, ticks count from an anchor near the range (moved once a million
             // steps), so that their values keep their precision.
             double anchor = 0.0;
@@ -177,11 +184,15 @@ Ticks choose_ticks(double lo, double hi, double length, double label_height, Lab
             // that reads "-0.0": a nudge of a ten-millionth of a step keeps it above zero (and
             // drops a tick at the range's very top, which is why it is not always made).
             if (reads_negative_zero(lo, hi, step, anchor, format)) anchor += step * 1e-7;
-            const TickRun run = qt_ticks(lo, hi, step, anchor, static_cast<Py_ssize_t>(most_ticks) + 1);
-            double label = label_height;
-            if (label <= 0) label = (run.count ? widths->widest(run, format) : 0.0) + label_item_extra;
-            if (static_cast<double>(run.count) * (label + label_padding) <= length ||
-                run.count <= 1) {
+            // More ticks than this never fit, whatever the labels: the count is exact below it.
+            const auto most = static_cast<Py_ssize_t>(length / label_padding) + 1;
+            const TickRun run = qt_ticks(lo, hi, step, anchor, most);
+            if (label_height <= 0 && run.count) {
+                size = widths->widest(run, format) + label_item_extra;
+                need = std::fmax(need, span * (size + label_padding) / length);
+            }
+            const bool fits = run.count <= most && static_cast<double>(run.count) * (size + label_padding) <= length;
+            if (fits || run.count <= 1) {
                 t.step = step;
                 t.anchor = anchor;
                 std::memcpy(t.format, format, sizeof format);
