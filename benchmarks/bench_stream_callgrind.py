@@ -167,23 +167,27 @@ def callgrind(args, out):
     return int(total.group(1).replace(",", ""))
 
 
-def calls_of(out, needle):
-    """Calls of the functions whose name holds `needle`, and the instructions inside them."""
-    names, current, calls, inside, pending = {}, None, 0, 0, False
+def calls_of(out, needle, caller=None):
+    """Calls of the functions whose name holds `needle` (made from a function whose name holds
+    `caller`, when given), and the instructions inside them."""
+    names, fn, current, calls, inside, pending = {}, "", None, 0, 0, False
+
+    def name_of(line, key):
+        m = re.match(key + r"=\((\d+)\)(?: (.*))?", line.strip())
+        if not m:
+            return None
+        if m.group(2):
+            names[m.group(1)] = m.group(2)
+        return names.get(m.group(1), "")
+
     with open(out) as f:
         for line in f:
-            if line.startswith(("cfn=", "cfi=", "cob=")) and line.startswith("cfn="):
-                m = re.match(r"cfn=\((\d+)\)(?: (.*))?", line.strip())
-                if m:
-                    if m.group(2):
-                        names[m.group(1)] = m.group(2)
-                    current = names.get(m.group(1), "")
-            elif line.startswith("fn="):
-                m = re.match(r"fn=\((\d+)\)(?: (.*))?", line.strip())
-                if m and m.group(2):
-                    names[m.group(1)] = m.group(2)
+            if line.startswith("fn="):
+                fn = name_of(line, "fn") or ""
+            elif line.startswith("cfn="):
+                current = name_of(line, "cfn")
             elif line.startswith("calls="):
-                pending = needle in (current or "")
+                pending = needle in (current or "") and (caller is None or caller in fn)
                 if pending:
                     calls += int(line.split("=")[1].split()[0])
             elif pending:
@@ -227,20 +231,23 @@ def run_scrolling(k, tmp):
           f"target <= 1.30   {'met' if own / lim <= 1.3 else 'MISSED'}")
 
 
+LAYOUT_CAUSES = [("a write", "handlePointsReplaced"), ("an axis range change", "handleDomainUpdated"),
+                 ("emptying (clear)", "handlePointsRemoved")]
+
+
 def run_layouts(ticks, tmp):
-    print(f"Layouts of a line (LineChartItem::updateGeometry), 4 charts x 2 lines, {ticks} ticks after the window "
-          f"filled, the default display budget:")
+    print(f"Layouts of a line (XYChart::updateChart, which calls LineChartItem::updateGeometry), 4 charts x 2 "
+          f"lines, {ticks} ticks after the window filled, the default display budget; per line and tick, by cause:")
     for name, old in (("sync_stream_chart", False), ("flush + sync_scrolling_chart", True)):
         full, none_ = f"{tmp}/{name[:4]}-full", f"{tmp}/{name[:4]}-none"
         callgrind(["layouts", str(ticks), str(int(old))], full)
-        if os.environ.get("LARKUI_KEEP_CALLGRIND"):
-            import shutil
-            shutil.copy(full, os.environ["LARKUI_KEEP_CALLGRIND"] + f".{int(old)}")
         callgrind(["layouts", "0", str(int(old))], none_)
-        (c1, i1), (c0, i0) = calls_of(full, "LineChartItem::updateGeometry"), calls_of(none_, "LineChartItem::updateGeometry")
-        calls, inside = c1 - c0, i1 - i0
-        print(f"  {name:<30} {calls / (8 * ticks):5.2f} calls per line per tick, "
-              f"{inside / (8 * ticks):12,.0f} instructions in them per line per tick")
+        lines = 8 * ticks
+        cells = []
+        for label, caller in LAYOUT_CAUSES:
+            (c1, i1), (c0, i0) = (calls_of(f, "XYChart::updateChart", caller) for f in (full, none_))
+            cells.append(f"{label} {(c1 - c0) / lines:4.2f} ({(i1 - i0) / lines / 1e6:5.2f} M instructions)")
+        print(f"  {name:<30} " + "; ".join(cells))
 
 
 def main():
