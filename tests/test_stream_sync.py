@@ -16,6 +16,7 @@ from larkui.plotdeck import add_line_to_chart, build_sample_value_chart
 
 SB, sync = streaming.StreamBuffer, streaming.sync_stream_chart
 COLOURS = ["#1f77b4", "#d62728", "#2ca02c"]
+TEXT_ITEM = 8  # QGraphicsTextItem::Type, which PySide6 does not bind
 
 
 class Shown:
@@ -52,8 +53,11 @@ class Shown:
         area = self.chart.plotArea()
         ys, xs = [], []
         for item in self.chart.scene().items():
-            if not isinstance(item, QGraphicsTextItem) or not item.isVisible():
+            if item.type() != TEXT_ITEM or not item.isVisible():
                 continue
+            # Qt Charts' labels are of a private subclass, which some PySide6 releases wrap as a
+            # plain QGraphicsItem; as a QGraphicsObject it is a text item again.
+            item = item.toGraphicsObject()
             text = item.toPlainText()
             if text in ("Value", "Sample", "") or text in [s.name() for s in self.series]:
                 continue
