@@ -6,7 +6,11 @@
 // that is not finite.
 #include "callables.gen.hpp"
 
+#include "../streaming/capi.hpp"
+#include "../streaming/scan.hpp"
+
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace plotdeck {
@@ -19,6 +23,7 @@ const Name s_math{"math"}, s_np{"np"};
 const Name s_flush{"flush"}, s_last_x{"last_x"}, s_history{"history"}, s_is_visible{"is_visible"},
     s_last_snapshot_data{"last_snapshot_data"}, s_last_snapshot_offset{"last_snapshot_offset"};
 const Name s_setRange{"setRange"}, s_setTickCount{"setTickCount"}, s_tickCount{"tickCount"};
+const Name s_streaming{"larkui.streaming"}, s_C_API{"_C_API"};
 const Name s_floor{"floor"}, s_ceil{"ceil"}, s_min{"min"}, s_max{"max"}, s_isfinite{"isfinite"}, s_extend{"extend"}, s_dtype{"dtype"},
     s_kind{"kind"};
 
@@ -160,6 +165,42 @@ public:
         if (i < stop) rest_ = Ref::steal(PyList_GetSlice(values, i, stop));
     }
 
+    // The values of a StreamHistory from `start` on, read from its store of doubles: the same
+    // values its slice would give, folded the same way, without a float object per value.
+    void take_doubles(const streaming::CApi& api, PyObject* history, Py_ssize_t start) {
+        const double *first, *second;
+        Py_ssize_t first_n, second_n;
+        api.history_runs(history, start, &first, &first_n, &second, &second_n);
+        const streaming::scan::Run runs[2] = {{nullptr, first, first_n}, {nullptr, second, second_n}};
+        if (rest_) {
+            // Collected as floats, as the slice would have been. Making floats and growing a list
+            // run no Python code, so the runs stay valid meanwhile.
+            for (const auto& run : runs)
+                for (Py_ssize_t i = 0; i < run.n; ++i) check(PyList_Append(rest_.get(), float_of(run.y[i]).get()));
+            return;
+        }
+        streaming::scan::Extremes e;
+        for (const auto& run : runs) {
+            streaming::scan::Extremes part = streaming::scan::value_extremes(run.y, run.n);
+            // The sign of a zero is the first equal value's, as min() and max() keep it.
+            part.lo = streaming::scan::first_of_equal(run, part.lo);
+            part.hi = streaming::scan::first_of_equal(run, part.hi);
+            e.take(part);
+        }
+        if (!e.found) return;
+        Ref lo = float_of(e.lo), hi = float_of(e.hi);
+        if (!lo_) {
+            lo_ = std::move(lo);
+            hi_ = std::move(hi);
+            return;
+        }
+        // An earlier value may be an int, compared as the host compares an int with a float.
+        if (PyFloat_CheckExact(lo_.get()) ? e.lo < PyFloat_AS_DOUBLE(lo_.get()) : test(lo.get(), lo_.get(), Py_LT))
+            lo_ = std::move(lo);
+        if (PyFloat_CheckExact(hi_.get()) ? e.hi > PyFloat_AS_DOUBLE(hi_.get()) : test(hi.get(), hi_.get(), Py_GT))
+            hi_ = std::move(hi);
+    }
+
     // Any other sliced history: its values are collected as list.extend would take them.
     void take_values(PyObject* values) {
         if (!rest_) rest_ = Ref::steal(PyList_New(0));
@@ -172,6 +213,31 @@ public:
         return e;
     }
 };
+
+// The C interface of larkui.streaming, when `history` is a genuine StreamHistory: looked up only
+// for an object whose type has that name, found in the loaded module's namespace without running
+// any code, and trusted only when its history type is the object's own. `holder` keeps the
+// capsule for the rest of the call.
+const streaming::CApi* stream_api(PyObject* history, Ref& holder) {
+    if (std::strcmp(Py_TYPE(history)->tp_name, "larkui.streaming.StreamHistory") != 0) return nullptr;
+    if (!holder) {
+        Ref module = Ref::steal_nullable(PyImport_GetModule(s_streaming.get()));
+        if (!module && PyErr_Occurred()) throw_error();
+        PyObject* capsule = module && PyModule_Check(module.get())
+                                ? PyDict_GetItemWithError(PyModule_GetDict(module.get()), s_C_API.get())
+                                : nullptr;
+        if (!capsule && PyErr_Occurred()) throw_error();
+        if (!capsule || !PyCapsule_CheckExact(capsule)) return nullptr;
+        holder = Ref::borrow(capsule);
+    }
+    auto* api = static_cast<const streaming::CApi*>(PyCapsule_GetPointer(holder.get(), streaming::capi_capsule_name));
+    if (!api) {
+        expect_error(PyExc_ValueError);  // a capsule of another name
+        return nullptr;
+    }
+    if (api->version != streaming::capi_version || api->history_type != Py_TYPE(history)) return nullptr;
+    return api;
+}
 
 }  // namespace
 
@@ -222,6 +288,7 @@ Ref sync_scrolling_chart(const Env& env, const args::sync_scrolling_chart& a) {
     if (slice_start == -1 && PyErr_Occurred()) throw_error();
 
     RecentValues values;
+    Ref capsule;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(a.buffers); ++i) {
         Ref buf = Ref::borrow(PyList_GET_ITEM(a.buffers, i));
         if (!truth(getattr(buf.get(), s_is_visible).get())) continue;
@@ -232,6 +299,12 @@ Ref sync_scrolling_chart(const Env& env, const args::sync_scrolling_chart& a) {
             Py_ssize_t start = slice_start, stop = PY_SSIZE_T_MAX;
             PySlice_AdjustIndices(n, &start, &stop, 1);
             values.take_list_tail(history.get(), start);
+        } else if (const streaming::CApi* api = stream_api(history.get(), capsule)) {
+            const Py_ssize_t n = api->history_length(history.get());
+            if (n == 0) continue;
+            Py_ssize_t start = slice_start, stop = PY_SSIZE_T_MAX;
+            PySlice_AdjustIndices(n, &start, &stop, 1);
+            values.take_doubles(*api, history.get(), start);
         } else {
             if (!truth(history.get())) continue;
             Ref slice = Ref::steal(PySlice_New(from_end.get(), nullptr, nullptr));
