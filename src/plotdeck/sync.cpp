@@ -102,15 +102,36 @@ struct Extremes {
     explicit operator bool() const { return static_cast<bool>(lo); }
 };
 
-// `lo - margin, hi + margin`, or the extremes themselves where a margin would make an end
+// The automatic y range of both syncs: `lo - margin, hi + margin` with margin = span x
+// margin_ratio (1.0 where that is 0), or the extremes themselves where a margin would make an end
 // non-finite (a huge span, an infinite or NaN margin ratio).
-void set_range_with_margin(PyObject* axis, PyObject* lo, PyObject* hi, PyObject* margin, PyObject* float64) {
+void set_range_with_margin(PyObject* axis, PyObject* lo, PyObject* hi, PyObject* span, const Real& margin_ratio,
+                           PyObject* float64) {
+    Ref margin = mul(span, margin_ratio.as_float());
+    if (test(margin, 0, Py_EQ)) margin = float_of(1.0);
     Ref low = sub(lo, margin), high = add(hi, margin);
     if (non_finite(low.get(), float64) || non_finite(high.get(), float64)) {
         call_method(axis, s_setRange, lo, hi);
         return;
     }
     call_method(axis, s_setRange, low, high);
+}
+
+// Flushes each buffer of the list, then runs step(buffer): the list is read afresh at each step,
+// as iterating it would, since a flush may change it.
+template <class Step>
+void flush_each(PyObject* buffers, Step&& step) {
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(buffers); ++i) {
+        Ref buf = Ref::borrow(PyList_GET_ITEM(buffers, i));
+        call_method(buf, s_flush);
+        step(buf);
+    }
+}
+
+// The y range a caller fixed: `y_min, y_max = fixed_y_range`, then setRange(y_min, y_max).
+void set_fixed_range(PyObject* axis, PyObject* fixed_y_range) {
+    auto [y_min, y_max] = unpack_pair(fixed_y_range);
+    call_method(axis, s_setRange, y_min, y_max);
 }
 
 // ---- sync_scrolling_chart ----
@@ -245,14 +266,11 @@ const streaming::CApi* stream_api(PyObject* history, Ref& holder) {
 //                      small_span_padding)
 Ref sync_scrolling_chart(const Env& env, const args::sync_scrolling_chart& a) {
     Ref current_max_x = int_of(0);
-    // The list is read afresh at each step, as iterating it would: a flush may change it.
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(a.buffers); ++i) {
-        Ref buf = Ref::borrow(PyList_GET_ITEM(a.buffers, i));
-        call_method(buf, s_flush);
+    flush_each(a.buffers, [&](const Ref& buf) {
         Ref last_x = getattr(buf.get(), s_last_x);
         if (test(last_x.get(), current_max_x.get(), Py_GT) && !non_finite(last_x.get()))
             current_max_x = std::move(last_x);
-    }
+    });
 
     Ref x_min, x_max;
     if (test(current_max_x.get(), a.window_size, Py_LT)) {
@@ -272,8 +290,7 @@ Ref sync_scrolling_chart(const Env& env, const args::sync_scrolling_chart& a) {
     }
 
     if (a.fixed_y_range != Py_None) {
-        auto [y_min, y_max] = unpack_pair(a.fixed_y_range);
-        call_method(a.axY, s_setRange, y_min, y_max);
+        set_fixed_range(a.axY, a.fixed_y_range);
         if (a.y_tick_cnt != Py_None)
             call_method(a.axY, s_setTickCount, a.y_tick_cnt);
         else
@@ -340,9 +357,7 @@ Ref sync_scrolling_chart(const Env& env, const args::sync_scrolling_chart& a) {
         return none();
     }
 
-    Ref margin = mul(span, a.margin_ratio.as_float());
-    if (test(margin, 0, Py_EQ)) margin = float_of(1.0);
-    set_range_with_margin(a.axY, raw_min, raw_max, margin.get(), numpy_float64(env));
+    set_range_with_margin(a.axY, raw_min, raw_max, span.get(), a.margin_ratio, numpy_float64(env));
     if (a.y_tick_cnt != Py_None)
         call_method(a.axY, s_setTickCount, a.y_tick_cnt);
     else
@@ -389,12 +404,10 @@ Ref sync_snapshot_chart(const Env& env, const args::sync_snapshot_chart& a) {
     bool has_visible_data = false;
     PyObject* float64 = numpy_float64(env);
 
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(a.buffers); ++i) {
-        Ref buf = Ref::borrow(PyList_GET_ITEM(a.buffers, i));
-        call_method(buf, s_flush);
-        if (!truth(getattr(buf.get(), s_is_visible).get())) continue;
+    flush_each(a.buffers, [&](const Ref& buf) {
+        if (!truth(getattr(buf.get(), s_is_visible).get())) return;
         Ref data = getattr(buf.get(), s_last_snapshot_data);
-        if (data.is_none()) continue;
+        if (data.is_none()) return;
         has_visible_data = true;
 
         Ref offset = getattr(buf.get(), s_last_snapshot_offset);
@@ -406,14 +419,14 @@ Ref sync_snapshot_chart(const Env& env, const args::sync_snapshot_chart& a) {
             if (test(max_x.get(), global_x_max.get(), Py_GT)) global_x_max = std::move(max_x);
         }
 
-        if (a.fixed_y_range != Py_None) continue;
+        if (a.fixed_y_range != Py_None) return;
         // NumPy refuses to reduce an empty frame; it still counts for the x extent above.
-        if (d_len == 0) continue;
+        if (d_len == 0) return;
         Extremes e = frame_extremes(env, data.get(), float64);
-        if (!e) continue;
+        if (!e) return;
         if (test_value(e.lo.get(), global_y_min.get(), Py_LT, float64)) global_y_min = std::move(e.lo);
         if (test_value(e.hi.get(), global_y_max.get(), Py_GT, float64)) global_y_max = std::move(e.hi);
-    }
+    });
 
     if (!has_visible_data) return none();
 
@@ -422,16 +435,13 @@ Ref sync_snapshot_chart(const Env& env, const args::sync_snapshot_chart& a) {
     call_method(a.axX, s_setRange, global_x_min, global_x_max);
 
     if (a.fixed_y_range != Py_None) {
-        auto [y_min, y_max] = unpack_pair(a.fixed_y_range);
-        call_method(a.axY, s_setRange, y_min, y_max);
+        set_fixed_range(a.axY, a.fixed_y_range);
         return none();
     }
 
     if (test_value(global_y_max.get(), global_y_min.get(), Py_GE, float64)) {
         Ref span = sub(global_y_max, global_y_min);
-        Ref margin = mul(span, a.margin_ratio.as_float());
-        if (test(margin, 0, Py_EQ)) margin = float_of(1.0);
-        set_range_with_margin(a.axY, global_y_min.get(), global_y_max.get(), margin.get(), float64);
+        set_range_with_margin(a.axY, global_y_min.get(), global_y_max.get(), span.get(), a.margin_ratio, float64);
     }
     return none();
 }
