@@ -167,7 +167,7 @@ def colour_pixels(region, hex_colour, tolerance=60):
 
 def test_prints_its_measurements(demo):
     proc, _, _ = demo
-    assert "points/s" in proc.stdout and "sync median" in proc.stdout
+    assert "sync median" in proc.stdout and "samples in" in proc.stdout and "points out" in proc.stdout
     assert f"{TICKS} ticks" in proc.stdout
     # Eight channels at 1 kHz, all plotted, less the Z channel's hidden second half.
     line = next(line for line in proc.stdout.splitlines() if line.startswith("streaming: "))

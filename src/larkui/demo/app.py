@@ -650,8 +650,10 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
           f"{budget_text(demo.display_budget)}")
     # "tick cpu" is the processor time the tick took: on a busy machine the wall time also holds
     # the time the process waited for a core.
-    print(f"{'ticks':>11} {'scroll sync':>12} {'snap sync':>10} {'tick':>9} {'tick cpu':>9} {'points/tick':>11} "
-          f"{'points/s':>10}")
+    # "samples in": what the producers handed the streaming buffers in a tick; "points out": what the
+    # streaming lines held after it (each window written as min/max pairs at the plot's resolution).
+    print(f"{'ticks':>11} {'scroll sync':>12} {'snap sync':>10} {'tick':>9} {'tick cpu':>9} {'samples in':>10} "
+          f"{'points out':>10}")
     block: list[dict[str, float]] = []
     for i in range(ticks):
         if i == ticks // 2:
@@ -673,16 +675,15 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
         print_block(ticks, block)
 
     sync_s = [r["scrolling_s"] + r["snapshot_s"] for r in rows]
-    points = sum(r["points"] + r["frame_points"] for r in rows)
     print(f"per tick: sync median {statistics.median(sync_s) * 1e3:.2f} ms, max {max(sync_s) * 1e3:.2f} ms; "
           f"tick median {statistics.median(r['tick_s'] for r in rows) * 1e3:.2f} ms "
-          f"({statistics.median(r['tick_cpu_s'] for r in rows) * 1e3:.2f} ms processor time); "
-          f"{points / sum(sync_s):,.0f} points/s through the sync functions")
+          f"({statistics.median(r['tick_cpu_s'] for r in rows) * 1e3:.2f} ms processor time)")
+    # Per second of simulated time: eight channels at SAMPLE_RATE, less the channels hidden a while.
     plotted = sum(r["points"] for r in rows) / (ticks * TICK_MS / 1000)
     written = statistics.mean(r["written"] for r in rows[-min(ticks, 25):])
-    print(f"streaming: {plotted:,.0f} samples/s plotted (simulated time); the last ticks wrote {written:,.0f} points "
-          f"to the lines per tick, {sum(r['written'] for r in rows) / sum(r['scrolling_s'] for r in rows):,.0f} "
-          f"points/s through sync_stream_chart")
+    print(f"streaming: {plotted:,.0f} samples/s plotted (simulated time); the lines held {written:,.0f} points "
+          f"after each of the last ticks; sync_stream_chart wrote "
+          f"{sum(r['written'] for r in rows) / sum(r['scrolling_s'] for r in rows):,.0f} points/s of its own time")
     if args.minutes is not None and ticks >= 2 * ticks_per_minute:
         first = statistics.mean(r["tick_s"] for r in rows[:ticks_per_minute])
         last = statistics.mean(r["tick_s"] for r in rows[-ticks_per_minute:])
@@ -735,10 +736,10 @@ def print_block(done: int, block: list[dict[str, float]], label: str | None = No
     snap = sum(r["snapshot_s"] for r in block) / n
     tick = sum(r["tick_s"] for r in block) / n
     cpu = sum(r["tick_cpu_s"] for r in block) / n
-    pts = sum(r["points"] + r["frame_points"] for r in block) / n
-    rate = pts / (scroll + snap) if scroll + snap else float("nan")
+    taken = sum(r["points"] for r in block) / n
+    written = sum(r["written"] for r in block) / n
     print(f"{label or f'{done - n + 1}-{done}':>11} {scroll * 1e3:9.2f} ms {snap * 1e3:7.2f} ms "
-          f"{tick * 1e3:6.2f} ms {cpu * 1e3:6.2f} ms {pts:11.0f} {rate:10,.0f}")
+          f"{tick * 1e3:6.2f} ms {cpu * 1e3:6.2f} ms {taken:10.0f} {written:10.0f}")
 
 
 # ---------------------------------------------------------------- interactive run
@@ -763,7 +764,7 @@ def run_interactive(app, demo: DemoWindow, exit_after: float | None = None) -> i
         if len(stats) == 1000 // TICK_MS:
             sync_ms = sum(r["scrolling_s"] + r["snapshot_s"] for r in stats) / len(stats) * 1e3
             demo.status.showMessage(f"{demo.sample / SAMPLE_RATE:.0f} s simulated · sync {sync_ms:.2f} ms per tick · "
-                                    f"{sum(r['points'] for r in stats)} streaming points/s")
+                                    f"{sum(r['points'] for r in stats):,} samples/s plotted")
             stats.clear()
 
     def close() -> None:
