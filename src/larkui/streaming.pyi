@@ -577,8 +577,9 @@ class LiveView(QObject, metaclass=type):
 
     The readout, live or paused: while the mouse is over the plot, a dashed vertical line at its x
     and a label with that x and, for each visible series, its value at the stored sample whose x
-    is nearest (in the series' colour; "gap" for a sample that is not drawable, "–" when the
-    nearest sample lies outside the plot), kept inside the plot; it goes when the mouse leaves,
+    is nearest (in the series' colour; "gap" for a sample that is not drawable; "–" when the
+    nearest sample lies outside the plot, or when the mouse is past the first or the last sample
+    stored by more than 8 pixels), kept inside the plot; it goes when the mouse leaves,
     and follows the data of a live chart at every tick. It is drawn with overlay items only: no
     series is laid out again for it.
 
@@ -734,7 +735,8 @@ class LiveView(QObject, metaclass=type):
 
         `x` is the x under the mouse; `samples` holds, for each visible series in the order of the
         buffers, (series, sample_x, sample_y): the stored sample nearest to x, exactly as stored
-        (NaN or inf included), for the series whose nearest sample lies within the x range shown.
+        (NaN or inf included), for the series whose label shows a value (see the class: the sample
+        lies within the x range shown, and x is within the samples stored or 8 pixels from it).
         """
 
     @property

@@ -676,7 +676,8 @@ constexpr lark::FunctionPlan live_view_readout_plan{
         "\n"
         "`x` is the x under the mouse; `samples` holds, for each visible series in the order of the\n"
         "buffers, (series, sample_x, sample_y): the stored sample nearest to x, exactly as stored\n"
-        "(NaN or inf included), for the series whose nearest sample lies within the x range shown.",
+        "(NaN or inf included), for the series whose label shows a value (see the class: the sample\n"
+        "lies within the x range shown, and x is within the samples stored or 8 pixels from it).",
     "tuple[float, tuple[tuple[QXYSeries, float, float], ...]] | None",
     live_view_readout_params, 1, live_view_readout_invoke,
 };

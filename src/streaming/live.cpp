@@ -702,7 +702,9 @@ Ref live_view_plot_area_changed(const Env& env, const args::live_view_plot_area_
             if (!s || !s->attached) return;
             Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(s));
             place_marker(env, s);
-            if (s->hovered) refresh_readout(env, s);
+            // A paused view follows a resized plot (a live one is written at every tick).
+            if (s->paused && !s->writing) write_view(env, s);
+            else if (s->hovered) refresh_readout(env, s);
         }))
         PyErr_WriteUnraisable(a.self);
     return none();

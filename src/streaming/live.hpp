@@ -59,6 +59,7 @@ struct LiveStateObject {
     // Counts pauses, resumes and range changes, so that a write under way stops when code run by
     // Qt moved the view on.
     unsigned long long epoch;
+    bool writing;  // a paused view is being written: a plot area change it causes writes nothing more
 };
 
 inline LiveStateObject* as_live(PyObject* o) noexcept { return reinterpret_cast<LiveStateObject*>(o); }

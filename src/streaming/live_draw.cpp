@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace streaming {
@@ -30,6 +31,8 @@ constexpr Rgba line_colour{80, 80, 80, 255}, box_colour{255, 255, 255, 215}, tex
     band_fill{30, 110, 200, 40};
 // The readout's box keeps this far from its line and from the plot's edges, in pixels.
 constexpr double readout_gap = 10.0, edge_gap = 2.0;
+// Beyond the samples a store holds, the readout takes one this close to the mouse, in pixels.
+constexpr double near_pixels = 8.0;
 
 Ref colour(const Env& env, Rgba c) { return call(state_of(env).QColor, c.r, c.g, c.b, c.a); }
 
@@ -225,6 +228,11 @@ void write_view(const Env& env, LiveStateObject* s) {
     if (!s->attached || !s->paused || !s->synced || !s->buffers || !s->axX || !s->axY || !std::isfinite(s->view_lo))
         return;
     Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(s));
+    struct Writing {
+        LiveStateObject* s;
+        bool was;
+        ~Writing() { s->writing = was; }
+    } writing{s, std::exchange(s->writing, true)};
     const unsigned long long epoch = s->epoch;
     // Qt runs code of anyone's (slots, overrides): the view is written only while it is still wanted.
     auto wanted = [&] { return s->attached && s->paused && s->epoch == epoch; };
@@ -329,7 +337,8 @@ void render_readout(const Env& env, LiveStateObject* m, double x) {
     call_method(m->line, s_setLine, cx, pa.top, cx, pa.bottom());
 
     char number[64], text[96];
-    print_number(x, decimals_for((xhi - xlo) / pa.width, 0), number, sizeof number);
+    const double per_pixel = (xhi - xlo) / pa.width;
+    print_number(x, decimals_for(per_pixel, 0), number, sizeof number);
     std::snprintf(text, sizeof text, "x = %s", number);
     call_method(m->xlabel, s_setText, Ref::steal(PyUnicode_FromString(text)));
     double line_height = 0.0;
@@ -350,7 +359,12 @@ void render_readout(const Env& env, LiveStateObject* m, double x) {
         const char* value = "\u2013";  // no sample on screen
         if (at >= 0) {
             const double sx = b->ring.x(b->ring.at(at)), sy = b->ring.y(b->ring.at(at));
-            if (sx >= xlo && sx <= xhi) {
+            // Past the ends of what the store holds, a sample counts only when it is a few pixels
+            // away: the newest value is no reading of a spot the data has not reached.
+            double oldest = sx, newest = sx;
+            held_x_extent(b->ring, oldest, newest);
+            const bool near = (x >= oldest && x <= newest) || std::fabs(sx - x) <= near_pixels * per_pixel;
+            if (sx >= xlo && sx <= xhi && near) {
                 if (scan::finite(sy)) print_number(sy, y_decimals, number, sizeof number);
                 else std::snprintf(number, sizeof number, "%s", std::isnan(sy) ? "gap" : (sy > 0 ? "inf" : "-inf"));
                 value = number;
