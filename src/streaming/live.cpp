@@ -142,8 +142,8 @@ void leave_group(LiveStateObject* s) {
     Py_XSETREF(s->linked, alone.release());
 }
 
-// Lets go of the chart: the overlay comes off it, the LiveView is deleted later and the state keeps
-// nothing of the Qt side. Never raises: what fails is reported, and the rest is still done.
+}  // namespace
+
 void detach(const Env& env, LiveStateObject* s) noexcept {
     if (!s->attached && !s->owner) return;
     Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(s));
@@ -169,6 +169,8 @@ void detach(const Env& env, LiveStateObject* s) noexcept {
     s->hovered = false;
     s->drag = Drag::none;
 }
+
+namespace {
 
 // The QChartView of the scene that shows `chart`, or an empty Ref.
 Ref view_of(const Env& env, PyObject* chart, Ref& scene_out) {

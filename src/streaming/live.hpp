@@ -72,6 +72,9 @@ LiveStateObject* live_state_of_chart(const lark::Env& env, PyObject* chart, bool
 // What a sync_stream_chart call for the chart was given.
 void note_sync(LiveStateObject* s, PyObject* buffers, PyObject* axX, PyObject* axY, double window,
                bool fixed, double fixed_lo, double fixed_hi, double margin_ratio);
+// Lets go of the chart: the overlay comes off it, the LiveView is deleted later and the state keeps
+// nothing of the Qt side. Never raises: what fails is reported.
+void detach(const lark::Env& env, LiveStateObject* s) noexcept;
 // The live state of a LiveView, or null when it has none (it was made some other way, or detached).
 LiveStateObject* live_state_of_owner(const lark::Env& env, PyObject* owner) noexcept;
 

@@ -211,8 +211,12 @@ bool filter_event(const Env& env, PyObject* self, PyObject* watched, PyObject* e
     LiveStateObject* s = live_state_of_owner(env, self);
     if (!s || !s->attached) return false;
     Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(s));
-    // A view that shows another chart now (setChart) is not this LiveView's any more.
-    if (call_method(s->view, s_chart).get() != s->chart) return false;
+    // A view that shows another chart now (setChart) is not this LiveView's any more: it goes,
+    // and the chart gets a new one if it is shown and synced again.
+    if (call_method(s->view, s_chart).get() != s->chart) {
+        detach(env, s);
+        return false;
+    }
     if (watched == s->view) return on_view_event(env, s, type, event);
     if (watched == s->viewport) return on_viewport_event(env, s, type, event);
     return false;
