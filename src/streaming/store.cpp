@@ -216,17 +216,26 @@ constexpr Py_ssize_t block_length = 64;
 // Buckets this long or longer are drawn from summaries; range_plan makes them multiples of a block.
 constexpr Py_ssize_t summarised_bucket = 8 * block_length;
 
+// Runs of this many blocks, aligned as the blocks are, are summarised once more: a view over
+// millions of samples then reads a few thousand summaries instead of a few hundred thousand.
+constexpr Py_ssize_t group_blocks = 64;
+
 struct Blocks {
     Py_ssize_t capacity;  // of the store summarised
     Py_ssize_t slots;
     unsigned long long* block;  // per slot: the block's number + 1, 0 for none
     BucketStats* stats;
+    Py_ssize_t group_slots;
+    unsigned long long* group;  // per slot: the group's number + 1, 0 for none
+    BucketStats* group_stats;
 };
 
 void free_blocks(Blocks* blocks) noexcept {
     if (!blocks) return;
     PyMem_Free(blocks->block);
     PyMem_Free(blocks->stats);
+    PyMem_Free(blocks->group);
+    PyMem_Free(blocks->group_stats);
     PyMem_Free(blocks);
 }
 
@@ -245,7 +254,11 @@ Blocks* blocks_of(StreamBufferObject* b) noexcept {
     const auto slots = static_cast<std::size_t>(blocks->slots);
     blocks->block = static_cast<unsigned long long*>(PyMem_Calloc(slots, sizeof(unsigned long long)));
     blocks->stats = static_cast<BucketStats*>(PyMem_Malloc(slots * sizeof(BucketStats)));
-    if (!blocks->block || !blocks->stats) {
+    blocks->group_slots = blocks->slots / group_blocks + 2;
+    const auto group_slots = static_cast<std::size_t>(blocks->group_slots);
+    blocks->group = static_cast<unsigned long long*>(PyMem_Calloc(group_slots, sizeof(unsigned long long)));
+    blocks->group_stats = static_cast<BucketStats*>(PyMem_Malloc(group_slots * sizeof(BucketStats)));
+    if (!blocks->block || !blocks->stats || !blocks->group || !blocks->group_stats) {
         free_blocks(blocks);
         return nullptr;
     }
@@ -263,6 +276,20 @@ const BucketStats& block_stats(Blocks& blocks, const Held& held, unsigned long l
     return blocks.stats[slot];
 }
 
+// A group's stats: its blocks' folded in order, which is what folding them one by one gives.
+const BucketStats& group_stats(Blocks& blocks, const Held& held, unsigned long long g) noexcept {
+    const auto slot = static_cast<std::size_t>(g % static_cast<unsigned long long>(blocks.group_slots));
+    if (blocks.group[slot] != g + 1) {
+        BucketStats s;
+        const auto first = g * static_cast<unsigned long long>(group_blocks);
+        for (unsigned long long k = first; k < first + static_cast<unsigned long long>(group_blocks); ++k)
+            s.take(block_stats(blocks, held, k));
+        blocks.group_stats[slot] = s;
+        blocks.group[slot] = g + 1;
+    }
+    return blocks.group_stats[slot];
+}
+
 // The stats of [from, to): whole blocks from their summaries, the parts of blocks at the ends
 // sample by sample.
 BucketStats summarised_stats(Blocks& blocks, const Held& held, unsigned long long from, unsigned long long to) noexcept {
@@ -270,7 +297,15 @@ BucketStats summarised_stats(Blocks& blocks, const Held& held, unsigned long lon
     const unsigned long long first_whole = (from + length - 1) / length, end_whole = to / length;
     if (first_whole >= end_whole) return raw_stats(held, from, to);
     BucketStats s = raw_stats(held, from, first_whole * length);
-    for (unsigned long long k = first_whole; k < end_whole; ++k) s.take(block_stats(blocks, held, k));
+    const auto group = static_cast<unsigned long long>(group_blocks);
+    for (unsigned long long k = first_whole; k < end_whole;) {
+        if (k % group == 0 && end_whole - k >= group) {
+            s.take(group_stats(blocks, held, k / group));
+            k += group;
+        } else {
+            s.take(block_stats(blocks, held, k++));
+        }
+    }
     s.take(raw_stats(held, end_whole * length, to));
     return s;
 }
