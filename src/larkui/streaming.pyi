@@ -570,8 +570,8 @@ class LiveView(QObject, metaclass=type):
     about two points per pixel column of the plot (or the buffer's own `display_budget`), each
     bucket of samples as its smallest and largest one and a gap where it lost one, so a view over
     10 million samples costs about what the live window does and a view zoomed in far enough
-    shows every sample. Buckets of long views are read from summaries of 64-sample blocks, made
-    the first time a view needs them. Axes get the round ticks `sync_stream_chart` gives them.
+    shows every sample. Buckets of long views are read from summaries of 64-sample blocks and of
+    runs of 64 blocks, made the first time a view needs them. Axes get the round ticks `sync_stream_chart` gives them.
     Events outside the plot area, and the wheel and the left button while live, are left to Qt
     (so a chart in a scroll area scrolls with the wheel until it is paused).
 
