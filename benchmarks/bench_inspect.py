@@ -44,7 +44,7 @@ os.environ["QT_QPA_PLATFORM"] = "offscreen"
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from bench_streaming import CHARTS, PER_CHART, TICK_MS, Source, make_window, qt_charts  # noqa: E402
+from bench_streaming import TICK_MS, Source, make_window, qt_charts  # noqa: E402
 
 RATE, WINDOW = 1000, 4000
 PER_TICK = RATE * TICK_MS // 1000
@@ -123,18 +123,6 @@ def run_paused(seconds: float, block: int) -> dict:
 
 
 # ---------------------------------------------------------------- zoomed views of 10 million samples
-
-
-def fit_plot_width(a, root, chart, width: int) -> float:
-    """Resizes the window until the chart's plot area is `width` pixels wide."""
-    for _ in range(8):
-        got = chart.plotArea().width()
-        if abs(got - width) < 0.5:
-            break
-        root.resize(root.width() + round(width - got), root.height())
-        a.processEvents()
-        a.processEvents()
-    return chart.plotArea().width()
 
 
 def run_zoom(views: int) -> dict:
