@@ -53,6 +53,12 @@ void raise_value(PyObject* type, PyObject* value) {
     throw_error();
 }
 
+void check_self(PyObject* self, PyObject* type, const char* class_name, const char* member) {
+    if (PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(type))) return;
+    raise_format(PyExc_TypeError, "descriptor '%s' for '%s' objects doesn't apply to a '%.100s' object", member,
+                 class_name, Py_TYPE(self)->tp_name);
+}
+
 Ref attribute_if_any(PyObject* obj, const Name& name) {
     Ref value = Ref::steal_nullable(PyObject_GetAttr(obj, name.get()));
     if (!value) expect_error(PyExc_AttributeError);

@@ -191,6 +191,9 @@ inline bool compare(PyObject* a, PyObject* b, int op) { return check(PyObject_Ri
 [[noreturn]] void raise_format(PyObject* type, const char* format, ...);
 // Raises `type` with `value` as its only argument and throws.
 [[noreturn]] void raise_value(PyObject* type, PyObject* value);
+// Checks the `self` of a member called through its class (`Class.member(obj)`): unless it is an
+// instance of `type`, raises the TypeError CPython's method descriptors raise, naming `class_name`.
+void check_self(PyObject* self, PyObject* type, const char* class_name, const char* member);
 
 // True, with the error cleared, when the pending error is an instance of `type`; false, with
 // the error left pending, otherwise. For steps that expect one kind of failure.

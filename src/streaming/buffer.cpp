@@ -24,9 +24,7 @@ StreamBufferObject* as_buffer(PyObject* o) noexcept { return reinterpret_cast<St
 
 // `self` of a member called through the class: a StreamBuffer that __init__ has set up.
 StreamBufferObject* buffer_of(const Env& env, PyObject* self, const char* member, bool initialised = true) {
-    if (!PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(state_of(env).StreamBuffer.get())))
-        raise_format(PyExc_TypeError, "descriptor '%s' for 'StreamBuffer' objects doesn't apply to a '%.100s' object",
-                     member, Py_TYPE(self)->tp_name);
+    check_self(self, state_of(env).StreamBuffer.get(), "StreamBuffer", member);
     StreamBufferObject* b = as_buffer(self);
     if (initialised && !b->ring.ready())
         raise_format(PyExc_RuntimeError, "this StreamBuffer was never initialised: StreamBuffer.__init__ did not run");
@@ -439,10 +437,6 @@ PyType_Spec buffer_spec = {
 };
 
 }  // namespace
-
-StreamBufferObject* checked_buffer(const Env& env, PyObject* self, const char* member) {
-    return buffer_of(env, self, member);
-}
 
 double plot_width_of(PyObject* series, PyObject** chart_out) {
     if (chart_out) *chart_out = nullptr;

@@ -139,9 +139,7 @@ PyType_Spec history_spec = {
 const Name s_index{"index"}, s_count{"count"}, s_Sequence{"Sequence"}, s_register{"register"};
 
 PyObject* checked_history(const Env& env, PyObject* self, const char* member) {
-    if (!PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(state_of(env).StreamHistory.get())))
-        raise_format(PyExc_TypeError, "descriptor '%s' for 'StreamHistory' objects doesn't apply to a '%.100s' object",
-                     member, Py_TYPE(self)->tp_name);
+    check_self(self, state_of(env).StreamHistory.get(), "StreamHistory", member);
     return self;
 }
 

@@ -522,9 +522,7 @@ void show_all_group(const Env& env, LiveStateObject* s) {
 namespace {
 
 LiveStateObject* attached_state(const Env& env, PyObject* self, const char* member) {
-    if (!PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(state_of(env).LiveView.get())))
-        raise_format(PyExc_TypeError, "descriptor '%s' for 'LiveView' objects doesn't apply to a '%.100s' object",
-                     member, Py_TYPE(self)->tp_name);
+    check_self(self, state_of(env).LiveView.get(), "LiveView", member);
     LiveStateObject* s = live_state_of_owner(env, self);
     if (!s || !s->attached) not_attached();
     return s;
@@ -532,9 +530,7 @@ LiveStateObject* attached_state(const Env& env, PyObject* self, const char* memb
 
 // The state of a LiveView that may be detached (its properties still answer), or null.
 LiveStateObject* any_state(const Env& env, PyObject* self, const char* member) {
-    if (!PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(state_of(env).LiveView.get())))
-        raise_format(PyExc_TypeError, "descriptor '%s' for 'LiveView' objects doesn't apply to a '%.100s' object",
-                     member, Py_TYPE(self)->tp_name);
+    check_self(self, state_of(env).LiveView.get(), "LiveView", member);
     LiveStateObject* s = live_state_of_owner(env, self);
     return s && s->attached ? s : nullptr;
 }

@@ -19,7 +19,6 @@ public:
     Ring() noexcept = default;
     Ring(const Ring&) = delete;
     Ring& operator=(const Ring&) = delete;
-    Ring(Ring&& o) noexcept { *this = std::move(o); }
     Ring& operator=(Ring&& o) noexcept;
     ~Ring() { release(); }
 
@@ -174,9 +173,6 @@ void write_axes(const lark::Env& env, PyObject* axX, PyObject* axY, const AxisPl
 // A new StreamHistory of `buffer` (a live view of its y values).
 lark::Ref new_history(const lark::Env& env, PyObject* buffer);
 
-// buffer.cpp, for the sync: the buffer behind a StreamBuffer object, set up by __init__, or a
-// TypeError/RuntimeError naming `member`.
-StreamBufferObject* checked_buffer(const lark::Env& env, PyObject* self, const char* member);
 // The budget a flush of `b` works with now: an automatic one asks the series' chart for its plot
 // area (`chart` and its width when already known: the sync asks once per chart).
 Py_ssize_t resolved_budget(StreamBufferObject* b, PyObject* series, double plot_width);
