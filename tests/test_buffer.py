@@ -750,3 +750,46 @@ def test_no_leaks():
     shiboken6.delete(gone)
     dead.set_data(frame)
     assert_no_leak(call_swallowing(dead.flush))
+
+
+# ---- isVisible, asked of a genuine series without its bound method: what Python would call
+
+class PlainSubclass(QLineSeries):
+    pass
+
+
+class OwnVisibility(QLineSeries):
+    def isVisible(self):
+        return False
+
+
+@pytest.mark.parametrize("how", ["genuine", "plain-subclass", "instance-attribute", "python-override", "hidden"])
+@pytest.mark.parametrize("step", ["flush-frame", "flush-points", "is_visible"])
+def test_visibility_is_asked_as_python_would(qapp, how, step):
+    series = PlainSubclass() if how == "plain-subclass" else OwnVisibility() if how == "python-override" else QLineSeries()
+    asked = []
+    if how == "instance-attribute":
+        series.isVisible = lambda: asked.append(1) or False
+    if how == "hidden":
+        series.setVisible(False)
+    b = TSB(series, 10)
+    if step == "is_visible":
+        expected = how not in ("instance-attribute", "python-override", "hidden")
+        assert b.is_visible is expected
+    else:
+        b.set_data(np.arange(3.0)) if step == "flush-frame" else b.add_point(1.0, 2.0)
+        assert b.flush() is True
+        # A hidden (or said to be hidden) series is shown again.
+        assert QLineSeries.isVisible(series)
+    assert asked == ([1] if how == "instance-attribute" else [])
+
+
+@pytest.mark.parametrize("step", ["flush-frame", "is_visible"])
+def test_visibility_of_a_deleted_series_raises_as_the_bound_method_would(qapp, step):
+    series = QLineSeries()
+    b = TSB(series, 10)
+    if step == "flush-frame":
+        b.set_data([1.0, 2.0])
+    shiboken6.delete(series)
+    with pytest.raises(RuntimeError, match="already deleted"):
+        b.flush() if step == "flush-frame" else b.is_visible

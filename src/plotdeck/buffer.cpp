@@ -6,6 +6,7 @@
 #include "callables.gen.hpp"
 
 #include "arrays.hpp"
+#include "lookup.hpp"
 #include "names.hpp"
 
 #include <cstdint>
@@ -37,9 +38,16 @@ void append_made(PyObject* seq, Make&& make) {
     call(method, item);
 }
 
+// PySide6's QXYSeries, when the module found it: the class whose attribute lookup is plain.
+PyTypeObject* xy_series_type(const Env& env) {
+    PyObject* type = state_of(env).QXYSeries.get();
+    return type && PyType_Check(type) ? reinterpret_cast<PyTypeObject*>(type) : nullptr;
+}
+
 // if not self.series.isVisible(): self.series.setVisible(True)
-void show_series(PyObject* self) {
-    if (!truth(call_method(getattr(self, s_series), s_isVisible).get()))
+void show_series(const Env& env, PyObject* self) {
+    Ref series = getattr(self, s_series);
+    if (!truth(call_method_plainly(series.get(), s_isVisible, xy_series_type(env)).get()))
         call_method(getattr(self, s_series), s_setVisible, true);
 }
 
@@ -276,7 +284,7 @@ Ref time_series_buffer_flush(const Env& env, const args::time_series_buffer_flus
         setattr(self, s_last_snapshot_data, getattr(self, s__pending_snapshot).get());
         setattr(self, s_last_snapshot_offset, offset.get());
         setattr(self, s__pending_snapshot, Py_None);
-        show_series(self);
+        show_series(env, self);
         return Ref::of(true);
     }
 
@@ -292,7 +300,7 @@ Ref time_series_buffer_flush(const Env& env, const args::time_series_buffer_flus
         check(PyList_SetSlice(pending.get(), 0, PyList_GET_SIZE(pending.get()), nullptr));
     else
         call_method(pending, s_clear);
-    show_series(self);
+    show_series(env, self);
     return Ref::of(true);
 }
 
@@ -314,6 +322,8 @@ Ref time_series_buffer_clear(const Env&, const args::time_series_buffer_clear& a
 }
 
 // TimeSeriesBuffer.is_visible (property getter)
-Ref time_series_buffer_is_visible(const Env&, const args::time_series_buffer_is_visible& a) { return call_method(getattr(a.self, s_series), s_isVisible); }
+Ref time_series_buffer_is_visible(const Env& env, const args::time_series_buffer_is_visible& a) {
+    return call_method_plainly(getattr(a.self, s_series).get(), s_isVisible, xy_series_type(env));
+}
 
 }  // namespace plotdeck

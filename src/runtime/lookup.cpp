@@ -30,4 +30,14 @@ PyObject* plain_lookup(PyObject* obj, const Name& name, PyTypeObject* genuine) {
     return nullptr;
 }
 
+Ref call_method_plainly(PyObject* obj, const Name& name, PyTypeObject* genuine) {
+    if (genuine) {
+        if (PyObject* found = plain_lookup(obj, name, genuine); found && Py_IS_TYPE(found, &PyMethodDescr_Type)) {
+            Ref method = Ref::borrow(found);
+            return call(method, obj);
+        }
+    }
+    return call_method(obj, name);
+}
+
 }  // namespace lark

@@ -12,4 +12,9 @@ namespace lark {
 // raises too (a key of the instance dictionary whose comparison fails) propagates.
 PyObject* plain_lookup(PyObject* obj, const Name& name, PyTypeObject* genuine);
 
+// obj.<name>(), with the class's method called directly when the lookup is plain and finds a
+// method of a C type: that is what the bound method would call, without making one (a PySide6
+// object's own attribute lookup costs more than the call it serves). Otherwise the usual call.
+Ref call_method_plainly(PyObject* obj, const Name& name, PyTypeObject* genuine);
+
 }  // namespace lark
