@@ -4,6 +4,7 @@ from PySide6.QtWidgets import QLineEdit, QWidget
 
 from larkui.choosers import collect_files_from_lineEdit, pick_folder_path
 from larkui.finders import find_child_safe
+from larkui.graphs import add_line_to_graph, add_scatter_to_graph, build_sample_value_graph
 from larkui.plotdeck import TimeSeriesBuffer, build_sample_value_chart, sync_scrolling_chart, sync_snapshot_chart
 from larkui.streaming import StreamBuffer
 
@@ -31,3 +32,9 @@ stream.history.append(1.0)  # refused
 values: list[float] = stream.history  # refused
 sync_scrolling_chart([stream], QValueAxis(), QValueAxis(), 100)
 sync_snapshot_chart([stream], QValueAxis(), QValueAxis())  # refused
+graph, gx, gy = build_sample_value_graph(root, "host")
+build_sample_value_graph(root, "host", "Value")  # refused
+graph2, gx2, gy2 = build_sample_value_graph(root, "host", return_widget=True)  # refused
+add_line_to_graph(graph, gx, gy, None, "red")  # refused
+add_line_to_graph(graph, gx, gy, "a", "red", width="wide")  # refused
+add_scatter_to_graph(graph, gx, gy, "a", 1.5)  # refused
