@@ -687,8 +687,10 @@ def stub_def(c: Callable, indent: str, overload: dict | None = None) -> list[str
 def stub_callable(c: Callable, indent: str) -> list[str]:
     if not c.overloads:
         return stub_def(c, indent)
-    out = []
+    out: list[str] = []
     for o in c.overloads:
+        if out:
+            out.append("")
         out.extend(stub_def(c, indent, o))
     return out
 
@@ -728,11 +730,15 @@ def write_stub(module: ModuleDef) -> str:
 # ---------------------------------------------------------------- docs/api.md
 
 
-SECTION = re.compile(r"^(Args|Returns|Raises|Yields):$")
+SECTION = re.compile(r"^(Args|Returns|Raises|Yields|Example|Examples):$")
 
 
 def markdown_of(text: str) -> list[str]:
-    """A docstring rendered for the API page: Args as a table, Returns and Raises as paragraphs."""
+    """A docstring rendered for the API page.
+
+    Args becomes a table, Returns a paragraph, Raises a list, and the indented block of an
+    Example section a Python code block (kept as written, blank lines included).
+    """
     lines = text.split("\n")
     out: list[str] = []
     i = 0
@@ -749,13 +755,18 @@ def markdown_of(text: str) -> list[str]:
             i += 1
         while block and not block[-1]:
             block.pop()
+        if m.group(1) in ("Example", "Examples"):
+            out += [f"**{m.group(1)}:**", "", "```python", *textwrap.dedent("\n".join(block)).split("\n"), "```"]
+            if i < len(lines) and lines[i]:
+                out.append("")
+            continue
         entries = entries_of(textwrap.dedent("\n".join(block)).split("\n"))
         if m.group(1) == "Args":
             out.append("| parameter | meaning |")
             out.append("|-----------|---------|")
             for head, body in entries:
                 name = head.split(" ")[0]
-                out.append(f"| `{name}` | {body.replace('|', '&#124;')} |")
+                out.append(f"| `{name}` | {table_cell(body)} |")
         elif m.group(1) in ("Returns", "Yields"):
             out.append("**Result:** " + " ".join(line.strip() for line in block if line.strip()))
         else:
@@ -768,6 +779,11 @@ def markdown_of(text: str) -> list[str]:
     while out and not out[-1]:
         out.pop()
     return out
+
+
+def table_cell(text: str) -> str:
+    """Text for one cell of a table: a pipe, in a code span too, is escaped as GitHub's tables want it."""
+    return text.replace("|", "\\|")
 
 
 def entries_of(lines: list[str]) -> list[tuple[str, str]]:
@@ -815,10 +831,10 @@ def write_api_section(module: ModuleDef) -> list[str]:
                 out += ["", *markdown_of(init.english)]
             attributes = [m for m in cls.members if isinstance(m, Attribute)]
             if attributes:
-                out += ["", "| attribute | holds |", "|-----------|-------|"]
+                out += ["", "**Attributes:**", "", "| attribute | holds |", "|-----------|-------|"]
                 for a in attributes:
                     body = " ".join(line.strip() for line in a.english.split("\n") if line.strip())
-                    out.append(f"| `{a.name}` | {body.replace('|', '&#124;')} |")
+                    out.append(f"| `{a.name}` | {table_cell(body)} |")
             for m in cls.members:
                 if not isinstance(m, Callable) or m.name == "__init__":
                     continue

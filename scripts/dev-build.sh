@@ -5,7 +5,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?build directory}
 python=${2:-python3}
-cmake -S "$root" -B "$build" -G Ninja -DPython_EXECUTABLE="$(command -v "$python")" >/dev/null
+# CMake ignores a relative interpreter path and falls back to the first python3 on PATH.
+python=$(command -v "$python")
+case $python in /*) ;; *) python=$PWD/$python ;; esac
+cmake -S "$root" -B "$build" -G Ninja -DPython_EXECUTABLE="$python" >/dev/null
 ninja -C "$build" >"$build/ninja.log" || { cat "$build/ninja.log" >&2; exit 1; }
 mkdir -p "$build/pkg/larkui"
 cp "$root"/src/larkui/*.py "$root"/src/larkui/*.pyi "$root"/src/larkui/py.typed "$build/pkg/larkui/"

@@ -8,13 +8,16 @@ files to process and the folder their results go to, and tells the user about ev
 a message box instead of raising.
 
 The last-folder memory is not kept by the module: it is an attribute (by default `_last_dir`)
-of an object you pass as `last_dir_obj`, typically the window. It always holds a `Path`; you
-may seed it with a `str` or a `Path` yourself. Nothing is written to disk.
+of an object you pass as `last_dir_obj`, typically the window, and it lasts as long as that
+object. It always holds a `Path`; you may seed it yourself with a `str` or a `Path`:
+`window._last_dir = Path.home() / "data"`. An object that refuses new attributes simply has
+no memory. Nothing is written to disk. The private helpers `_get_start_dir` and
+`_set_last_dir` read and write it; the first says what counts as a memory.
 
-The functions look up `QFileDialog`, `QMessageBox`, `Path` and `filedesk` (the
-`fernkit.filedesk` module, which finds the files and names the output folder) in this
-module's namespace at every call, so a test can replace `larkui.choosers.QFileDialog` with an
-object whose static methods return a fixed answer.
+The functions look up `QFileDialog`, `QMessageBox`, `Path`, `filedesk` (the
+`fernkit.filedesk` module, which finds the files and names the output folder) and the two
+helpers in this module's namespace at every call, so a test can replace
+`larkui.choosers.QFileDialog` with an object whose static methods return a fixed answer.
 
 Arguments annotated `str` or `list` must be exactly of that built-in type: None and instances
 of subclasses are refused with TypeError ``Argument 'NAME' has incorrect type (expected TYPE,
@@ -75,15 +78,15 @@ def pick_folder_path(
     last_dir_attr: str = "_last_dir",
     return_pathlib: Literal[False] = False,
 ) -> str | None:
-    """Let the user pick a folder, starting in the remembered one; remember it, show it in `line_edit`, return it.
+    """Let the user pick a folder, starting in the remembered one; remember it, show it and return it.
 
     The dialog is `QFileDialog.getExistingDirectory(parent, title, start)`, where `start` is
     the folder remembered in `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with non-empty
     text, used even if it no longer exists) or else the current working directory, which is
-    read on every call. When the user cancels, nothing changes and None is returned. Otherwise
-    the chosen folder becomes the memory (as a `Path`; skipped silently if the object refuses
-    the attribute), then `line_edit.setText(folder)` writes the dialog's text, then the folder
-    is returned.
+    read on every call, before the memory. When the user cancels, nothing changes and None is
+    returned. Otherwise the chosen folder becomes the memory (as a `Path`; skipped silently if
+    the object refuses the attribute), then `line_edit.setText(folder)` writes the dialog's
+    text, then the folder is returned.
 
     Args:
         parent: the dialog's parent widget, or None; passed to Qt as it is.
@@ -100,15 +103,18 @@ def pick_folder_path(
 
     Returns:
         None when the user cancelled; otherwise the chosen folder, the dialog's own text, or
-        `Path(text)` when `return_pathlib` is true.
+        `Path(text)` when `return_pathlib` is true. The stubs type it `str | None` or
+        `Path | None` by `return_pathlib`.
 
     Raises:
         TypeError: ``Argument 'title' has incorrect type (expected str, got TYPE)`` (likewise
             for `last_dir_attr`) before any dialog opens; ``pick_folder_path() takes exactly 1
             positional argument (N given)`` when `line_edit` or `title` is passed positionally.
-        FileNotFoundError: from `Path.cwd()` when the working directory no longer exists.
-            Errors of the dialog and of `setText` propagate; a memory already stored stays.
+        FileNotFoundError: from `Path.cwd()` when the working directory no longer exists, even
+            with a memory. Errors of the dialog and of `setText` propagate; a memory already
+            stored stays.
     """
+
 @overload
 def pick_folder_path(
     parent: QWidget | None,
@@ -119,15 +125,15 @@ def pick_folder_path(
     last_dir_attr: str = "_last_dir",
     return_pathlib: Literal[True],
 ) -> Path | None:
-    """Let the user pick a folder, starting in the remembered one; remember it, show it in `line_edit`, return it.
+    """Let the user pick a folder, starting in the remembered one; remember it, show it and return it.
 
     The dialog is `QFileDialog.getExistingDirectory(parent, title, start)`, where `start` is
     the folder remembered in `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with non-empty
     text, used even if it no longer exists) or else the current working directory, which is
-    read on every call. When the user cancels, nothing changes and None is returned. Otherwise
-    the chosen folder becomes the memory (as a `Path`; skipped silently if the object refuses
-    the attribute), then `line_edit.setText(folder)` writes the dialog's text, then the folder
-    is returned.
+    read on every call, before the memory. When the user cancels, nothing changes and None is
+    returned. Otherwise the chosen folder becomes the memory (as a `Path`; skipped silently if
+    the object refuses the attribute), then `line_edit.setText(folder)` writes the dialog's
+    text, then the folder is returned.
 
     Args:
         parent: the dialog's parent widget, or None; passed to Qt as it is.
@@ -144,15 +150,18 @@ def pick_folder_path(
 
     Returns:
         None when the user cancelled; otherwise the chosen folder, the dialog's own text, or
-        `Path(text)` when `return_pathlib` is true.
+        `Path(text)` when `return_pathlib` is true. The stubs type it `str | None` or
+        `Path | None` by `return_pathlib`.
 
     Raises:
         TypeError: ``Argument 'title' has incorrect type (expected str, got TYPE)`` (likewise
             for `last_dir_attr`) before any dialog opens; ``pick_folder_path() takes exactly 1
             positional argument (N given)`` when `line_edit` or `title` is passed positionally.
-        FileNotFoundError: from `Path.cwd()` when the working directory no longer exists.
-            Errors of the dialog and of `setText` propagate; a memory already stored stays.
+        FileNotFoundError: from `Path.cwd()` when the working directory no longer exists, even
+            with a memory. Errors of the dialog and of `setText` propagate; a memory already
+            stored stays.
     """
+
 @overload
 def pick_folder_path(
     parent: QWidget | None,
@@ -163,15 +172,15 @@ def pick_folder_path(
     last_dir_attr: str = "_last_dir",
     return_pathlib: object = False,
 ) -> str | Path | None:
-    """Let the user pick a folder, starting in the remembered one; remember it, show it in `line_edit`, return it.
+    """Let the user pick a folder, starting in the remembered one; remember it, show it and return it.
 
     The dialog is `QFileDialog.getExistingDirectory(parent, title, start)`, where `start` is
     the folder remembered in `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with non-empty
     text, used even if it no longer exists) or else the current working directory, which is
-    read on every call. When the user cancels, nothing changes and None is returned. Otherwise
-    the chosen folder becomes the memory (as a `Path`; skipped silently if the object refuses
-    the attribute), then `line_edit.setText(folder)` writes the dialog's text, then the folder
-    is returned.
+    read on every call, before the memory. When the user cancels, nothing changes and None is
+    returned. Otherwise the chosen folder becomes the memory (as a `Path`; skipped silently if
+    the object refuses the attribute), then `line_edit.setText(folder)` writes the dialog's
+    text, then the folder is returned.
 
     Args:
         parent: the dialog's parent widget, or None; passed to Qt as it is.
@@ -188,14 +197,16 @@ def pick_folder_path(
 
     Returns:
         None when the user cancelled; otherwise the chosen folder, the dialog's own text, or
-        `Path(text)` when `return_pathlib` is true.
+        `Path(text)` when `return_pathlib` is true. The stubs type it `str | None` or
+        `Path | None` by `return_pathlib`.
 
     Raises:
         TypeError: ``Argument 'title' has incorrect type (expected str, got TYPE)`` (likewise
             for `last_dir_attr`) before any dialog opens; ``pick_folder_path() takes exactly 1
             positional argument (N given)`` when `line_edit` or `title` is passed positionally.
-        FileNotFoundError: from `Path.cwd()` when the working directory no longer exists.
-            Errors of the dialog and of `setText` propagate; a memory already stored stays.
+        FileNotFoundError: from `Path.cwd()` when the working directory no longer exists, even
+            with a memory. Errors of the dialog and of `setText` propagate; a memory already
+            stored stays.
     """
 
 @overload
@@ -211,13 +222,14 @@ def pick_file_path(
 ) -> str | None:
     """Let the user pick one existing file, starting in the remembered folder; remember its folder, return it.
 
-    The dialog is `QFileDialog.getOpenFileName(parent, title, start, name_filter)`, where
-    `start` is the folder remembered in `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with
-    non-empty text, used even if it no longer exists) or else the current working directory,
-    which is read on every call. When the user cancels, nothing changes and None is returned.
-    Otherwise the folder that holds the file (not the file) becomes the memory, as a `Path`
-    (skipped silently if the object refuses the attribute), then `line_edit.setText(file)`
-    writes the dialog's text, then the file is returned.
+    The dialog is `QFileDialog.getOpenFileName(parent, title, start, name_filter)`, whose
+    result must be a pair (path, selected filter); `start` is the folder remembered in
+    `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with non-empty text, used even if it no
+    longer exists) or else the current working directory, which is read on every call, before
+    the memory. When the user cancels, nothing changes and None is returned. Otherwise the
+    folder that holds the file (not the file) becomes the memory, as a `Path` (skipped silently
+    if the object refuses the attribute), then `line_edit.setText(file)` writes the dialog's
+    text, then the file is returned.
 
     Args:
         parent: the dialog's parent widget, or None; passed to Qt as it is.
@@ -238,7 +250,8 @@ def pick_file_path(
 
     Returns:
         None when the user cancelled; otherwise the chosen file, the dialog's own text, or
-        `Path(text)` when `return_pathlib` is true.
+        `Path(text)` when `return_pathlib` is true. The stubs type it `str | None` or
+        `Path | None` by `return_pathlib`.
 
     Raises:
         TypeError: ``Argument 'name_filter' has incorrect type (expected str, got TYPE)``
@@ -247,9 +260,11 @@ def pick_file_path(
             argument is passed positionally.
         ValueError: ``too many values to unpack (expected 2)`` or ``need more than N values to
             unpack`` when the dialog (say, a replacement in a test) does not return a pair.
-        FileNotFoundError: from `Path.cwd()` when the working directory no longer exists.
-            Errors of the dialog and of `setText` propagate; a memory already stored stays.
+        FileNotFoundError: from `Path.cwd()` when the working directory no longer exists, even
+            with a memory. Errors of the dialog and of `setText` propagate; a memory already
+            stored stays.
     """
+
 @overload
 def pick_file_path(
     parent: QWidget | None,
@@ -263,13 +278,14 @@ def pick_file_path(
 ) -> Path | None:
     """Let the user pick one existing file, starting in the remembered folder; remember its folder, return it.
 
-    The dialog is `QFileDialog.getOpenFileName(parent, title, start, name_filter)`, where
-    `start` is the folder remembered in `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with
-    non-empty text, used even if it no longer exists) or else the current working directory,
-    which is read on every call. When the user cancels, nothing changes and None is returned.
-    Otherwise the folder that holds the file (not the file) becomes the memory, as a `Path`
-    (skipped silently if the object refuses the attribute), then `line_edit.setText(file)`
-    writes the dialog's text, then the file is returned.
+    The dialog is `QFileDialog.getOpenFileName(parent, title, start, name_filter)`, whose
+    result must be a pair (path, selected filter); `start` is the folder remembered in
+    `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with non-empty text, used even if it no
+    longer exists) or else the current working directory, which is read on every call, before
+    the memory. When the user cancels, nothing changes and None is returned. Otherwise the
+    folder that holds the file (not the file) becomes the memory, as a `Path` (skipped silently
+    if the object refuses the attribute), then `line_edit.setText(file)` writes the dialog's
+    text, then the file is returned.
 
     Args:
         parent: the dialog's parent widget, or None; passed to Qt as it is.
@@ -290,7 +306,8 @@ def pick_file_path(
 
     Returns:
         None when the user cancelled; otherwise the chosen file, the dialog's own text, or
-        `Path(text)` when `return_pathlib` is true.
+        `Path(text)` when `return_pathlib` is true. The stubs type it `str | None` or
+        `Path | None` by `return_pathlib`.
 
     Raises:
         TypeError: ``Argument 'name_filter' has incorrect type (expected str, got TYPE)``
@@ -299,9 +316,11 @@ def pick_file_path(
             argument is passed positionally.
         ValueError: ``too many values to unpack (expected 2)`` or ``need more than N values to
             unpack`` when the dialog (say, a replacement in a test) does not return a pair.
-        FileNotFoundError: from `Path.cwd()` when the working directory no longer exists.
-            Errors of the dialog and of `setText` propagate; a memory already stored stays.
+        FileNotFoundError: from `Path.cwd()` when the working directory no longer exists, even
+            with a memory. Errors of the dialog and of `setText` propagate; a memory already
+            stored stays.
     """
+
 @overload
 def pick_file_path(
     parent: QWidget | None,
@@ -315,13 +334,14 @@ def pick_file_path(
 ) -> str | Path | None:
     """Let the user pick one existing file, starting in the remembered folder; remember its folder, return it.
 
-    The dialog is `QFileDialog.getOpenFileName(parent, title, start, name_filter)`, where
-    `start` is the folder remembered in `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with
-    non-empty text, used even if it no longer exists) or else the current working directory,
-    which is read on every call. When the user cancels, nothing changes and None is returned.
-    Otherwise the folder that holds the file (not the file) becomes the memory, as a `Path`
-    (skipped silently if the object refuses the attribute), then `line_edit.setText(file)`
-    writes the dialog's text, then the file is returned.
+    The dialog is `QFileDialog.getOpenFileName(parent, title, start, name_filter)`, whose
+    result must be a pair (path, selected filter); `start` is the folder remembered in
+    `last_dir_obj.<last_dir_attr>` (a `str` or `Path` with non-empty text, used even if it no
+    longer exists) or else the current working directory, which is read on every call, before
+    the memory. When the user cancels, nothing changes and None is returned. Otherwise the
+    folder that holds the file (not the file) becomes the memory, as a `Path` (skipped silently
+    if the object refuses the attribute), then `line_edit.setText(file)` writes the dialog's
+    text, then the file is returned.
 
     Args:
         parent: the dialog's parent widget, or None; passed to Qt as it is.
@@ -342,7 +362,8 @@ def pick_file_path(
 
     Returns:
         None when the user cancelled; otherwise the chosen file, the dialog's own text, or
-        `Path(text)` when `return_pathlib` is true.
+        `Path(text)` when `return_pathlib` is true. The stubs type it `str | None` or
+        `Path | None` by `return_pathlib`.
 
     Raises:
         TypeError: ``Argument 'name_filter' has incorrect type (expected str, got TYPE)``
@@ -351,8 +372,9 @@ def pick_file_path(
             argument is passed positionally.
         ValueError: ``too many values to unpack (expected 2)`` or ``need more than N values to
             unpack`` when the dialog (say, a replacement in a test) does not return a pair.
-        FileNotFoundError: from `Path.cwd()` when the working directory no longer exists.
-            Errors of the dialog and of `setText` propagate; a memory already stored stays.
+        FileNotFoundError: from `Path.cwd()` when the working directory no longer exists, even
+            with a memory. Errors of the dialog and of `setText` propagate; a memory already
+            stored stays.
     """
 
 def collect_files_from_lineEdit(
@@ -375,14 +397,20 @@ def collect_files_from_lineEdit(
     Every problem is shown to the user in a modal message box with `parent` as its parent, and
     the function then returns None, so the caller only tests the result:
 
-    - empty or blank text: a warning titled "No path", "Please choose a file or a folder first.";
-    - a path that is neither an existing folder nor an existing file: a warning titled
-      "Invalid path", "Path not found:" followed by a line break and the stripped path;
-    - an error of the `Exception` family while checking the path or in either `filedesk` call
-      (an unreadable folder, an `out_dir_name` that `filedesk` refuses): a critical box titled
-      "I/O error" with the error's text.
+    | situation | box | title | text |
+    |-----------|-----|-------|------|
+    | the line edit is empty or blank | warning | "No path" | "Please choose a file or a folder first." |
+    | no such folder or file | warning | "Invalid path" | "Path not found:", newline, the stripped path |
+    | an error while collecting | critical | "I/O error" | the error's text |
+    | no file matched | (none) | | |
 
-    No matching file gives None without any message.
+    An error while collecting is one of the `Exception` family, raised while the path is checked
+    or in either `filedesk` call: an unreadable folder, an `out_dir_name` that `filedesk` refuses.
+
+    Example:
+        found = collect_files_from_lineEdit(window, path_edit, "results", [".csv"], sort_datecode=True)
+        if found is not None:
+            paths, names, out_dir = found
 
     Args:
         parent: the parent widget of the message boxes, or None (not checked).

@@ -1,12 +1,9 @@
 """Checked widget lookup: `find_child_safe`, a `findChild` that fails at once and says what is missing.
 
-A bare `parent.findChild(QLineEdit, "pathEdit")` returns None when the widget is absent (a
-renamed object in the Designer file, a typo), and the window then fails later, far from the
-cause. `find_child_safe` raises RuntimeError on the spot, naming the object name and the class
-it expected, and its result is typed as the class you asked for, so an editor and mypy know
-that `find_child_safe(window, QLineEdit, "pathEdit")` is a QLineEdit.
-
-The module keeps no state; call it on the GUI thread, like the widgets it searches.
+Where a bare `findChild` returns None for a missing widget, `find_child_safe` raises
+RuntimeError on the spot, naming the object name and the class it expected, and its result is
+typed as the class you asked for. The module keeps no state; call it on the GUI thread, like
+the widgets it searches.
 """
 
 from typing import TypeVar
@@ -21,9 +18,10 @@ def find_child_safe(parent: QObject, widget_type: type[T], name: str) -> T:
     A bare `findChild` returns None for a missing widget (a renamed object in the Designer file, a
     typo) and the window fails later, far from the cause. This makes one call,
     `parent.findChild(widget_type, name)`, with Qt's default recursive search, and returns the very
-    object it gives when that object is an instance of `widget_type`. The stubs type the result as
-    an instance of `widget_type`: `find_child_safe(window, QLineEdit, "pathEdit")` is a `QLineEdit`
-    to your editor and to mypy.
+    object it gives when that object is an instance of `widget_type`; anything else it gives (None
+    when nothing matches) counts as not found. The stubs type the result as an instance of
+    `widget_type`: `find_child_safe(window, QLineEdit, "pathEdit")` is a `QLineEdit` to your editor
+    and to mypy.
 
     Args:
         parent: the object to search under, normally a window or a widget; any object with a

@@ -196,6 +196,7 @@ def build_sample_value_graph(
         AttributeError: when `ui_root` has no `findChild`. Errors of Qt calls propagate; a
             layout made for the host stays, the graph is added only once complete.
     """
+
 @overload
 def build_sample_value_graph(
     ui_root: QWidget,
@@ -265,6 +266,7 @@ def build_sample_value_graph(
         AttributeError: when `ui_root` has no `findChild`. Errors of Qt calls propagate; a
             layout made for the host stays, the graph is added only once complete.
     """
+
 @overload
 def build_sample_value_graph(
     ui_root: QWidget,

@@ -25,8 +25,8 @@ Arguments are checked by their annotation before anything happens:
   incorrect type (expected TYPE, got GIVEN)``; a subclass instance also gets a note.
 - `int`: an int as it is; another number (a float, a bool, a NumPy number) through `int()`,
   so 2.9 becomes 2; anything else is refused with the same TypeError naming `int`.
-- `float`: converted with `float()`; text is refused with Python's own TypeError ("must be
-  real number, not str").
+- `float`: any real number (an int, a float, a NumPy number), converted to a float; text is
+  refused with Python's own TypeError ("must be real number, not str").
 - `object` flags (`show_legend`, `antialias`, ...): any object, taken by its truth value.
 - Qt objects, colours, styles and frames: not checked; Qt's own errors propagate.
 
@@ -77,10 +77,10 @@ def build_sample_value_chart(
 
     The host is `ui_root.findChild(QWidget, host_name)`, typically an empty placeholder of a
     Designer file or a host made by `wrap_dynamic_charts_into_tabs`. A host without a layout
-    gets a `QVBoxLayout`; a host with a layout keeps it and its items, and the view is added
-    after them (`addWidget(view)`), so a second call for the same host adds a second chart.
-    The chart has animations off and its legend shown or hidden by `show_legend`; the view
-    expands in both directions with a minimum size of (0, 0). The X axis (bottom, titled
+    gets a `QVBoxLayout`; a host with a layout (of any kind) keeps it and its items, and the view
+    is added after them (`addWidget(view)`), so a second call for the same host adds a second
+    chart. The chart has animations off and its legend shown or hidden by `show_legend`; the
+    view expands in both directions with a minimum size of (0, 0). The X axis (bottom, titled
     `x_title`) and the Y axis (left, titled `y_title`) label their ticks with "%d", whole
     numbers: call `axY.setLabelFormat("%.2f")` for fractional values. No range, tick count,
     theme or series is set; attach series with `add_line_to_chart`, and let
@@ -105,7 +105,8 @@ def build_sample_value_chart(
     Returns:
         `(chart, axX, axY)`: the new `QChart`, its bottom `QValueAxis` and its left
         `QValueAxis`; `(chart, axX, axY, view)` with the `QChartView` last when `return_view`
-        is true. Qt owns them through the host; dropping the tuple destroys nothing.
+        is true. Qt owns them through the host; dropping the tuple destroys nothing. The stubs
+        type the 3-tuple and the 4-tuple by `return_view=False` and `return_view=True`.
 
     Raises:
         RuntimeError: ``找不到 QWidget(objectName='NAME')`` ("QWidget not found", with
@@ -116,6 +117,7 @@ def build_sample_value_chart(
         AttributeError: when `ui_root` has no `findChild`. Errors of Qt calls propagate; a
             layout or view already added stays in the host.
     """
+
 @overload
 def build_sample_value_chart(
     ui_root: QWidget,
@@ -132,10 +134,10 @@ def build_sample_value_chart(
 
     The host is `ui_root.findChild(QWidget, host_name)`, typically an empty placeholder of a
     Designer file or a host made by `wrap_dynamic_charts_into_tabs`. A host without a layout
-    gets a `QVBoxLayout`; a host with a layout keeps it and its items, and the view is added
-    after them (`addWidget(view)`), so a second call for the same host adds a second chart.
-    The chart has animations off and its legend shown or hidden by `show_legend`; the view
-    expands in both directions with a minimum size of (0, 0). The X axis (bottom, titled
+    gets a `QVBoxLayout`; a host with a layout (of any kind) keeps it and its items, and the view
+    is added after them (`addWidget(view)`), so a second call for the same host adds a second
+    chart. The chart has animations off and its legend shown or hidden by `show_legend`; the
+    view expands in both directions with a minimum size of (0, 0). The X axis (bottom, titled
     `x_title`) and the Y axis (left, titled `y_title`) label their ticks with "%d", whole
     numbers: call `axY.setLabelFormat("%.2f")` for fractional values. No range, tick count,
     theme or series is set; attach series with `add_line_to_chart`, and let
@@ -160,7 +162,8 @@ def build_sample_value_chart(
     Returns:
         `(chart, axX, axY)`: the new `QChart`, its bottom `QValueAxis` and its left
         `QValueAxis`; `(chart, axX, axY, view)` with the `QChartView` last when `return_view`
-        is true. Qt owns them through the host; dropping the tuple destroys nothing.
+        is true. Qt owns them through the host; dropping the tuple destroys nothing. The stubs
+        type the 3-tuple and the 4-tuple by `return_view=False` and `return_view=True`.
 
     Raises:
         RuntimeError: ``找不到 QWidget(objectName='NAME')`` ("QWidget not found", with
@@ -171,6 +174,7 @@ def build_sample_value_chart(
         AttributeError: when `ui_root` has no `findChild`. Errors of Qt calls propagate; a
             layout or view already added stays in the host.
     """
+
 @overload
 def build_sample_value_chart(
     ui_root: QWidget,
@@ -187,10 +191,10 @@ def build_sample_value_chart(
 
     The host is `ui_root.findChild(QWidget, host_name)`, typically an empty placeholder of a
     Designer file or a host made by `wrap_dynamic_charts_into_tabs`. A host without a layout
-    gets a `QVBoxLayout`; a host with a layout keeps it and its items, and the view is added
-    after them (`addWidget(view)`), so a second call for the same host adds a second chart.
-    The chart has animations off and its legend shown or hidden by `show_legend`; the view
-    expands in both directions with a minimum size of (0, 0). The X axis (bottom, titled
+    gets a `QVBoxLayout`; a host with a layout (of any kind) keeps it and its items, and the view
+    is added after them (`addWidget(view)`), so a second call for the same host adds a second
+    chart. The chart has animations off and its legend shown or hidden by `show_legend`; the
+    view expands in both directions with a minimum size of (0, 0). The X axis (bottom, titled
     `x_title`) and the Y axis (left, titled `y_title`) label their ticks with "%d", whole
     numbers: call `axY.setLabelFormat("%.2f")` for fractional values. No range, tick count,
     theme or series is set; attach series with `add_line_to_chart`, and let
@@ -215,7 +219,8 @@ def build_sample_value_chart(
     Returns:
         `(chart, axX, axY)`: the new `QChart`, its bottom `QValueAxis` and its left
         `QValueAxis`; `(chart, axX, axY, view)` with the `QChartView` last when `return_view`
-        is true. Qt owns them through the host; dropping the tuple destroys nothing.
+        is true. Qt owns them through the host; dropping the tuple destroys nothing. The stubs
+        type the 3-tuple and the 4-tuple by `return_view=False` and `return_view=True`.
 
     Raises:
         RuntimeError: ``找不到 QWidget(objectName='NAME')`` ("QWidget not found", with
@@ -237,10 +242,11 @@ def make_scatter(
 ) -> QScatterSeries:
     """Make a scatter series of filled, outlined markers, add it to `chart` and return it.
 
-    The series is named `name`, its markers are `size` pixels across, filled with `fill` and
-    outlined with a pen of colour `stroke` and width `stroke_w`; the marker border colour is
-    the pen's colour. The series is not attached to any axis: call `attachAxis(axX)` and
-    `attachAxis(axY)` on it to plot it against the axes of `build_sample_value_chart`.
+    All six arguments are required. The series is named `name`, its markers are `size` pixels
+    across, filled with `fill` and outlined with a pen of colour `stroke` and width `stroke_w`;
+    the marker border colour is the pen's colour. The series is not attached to any axis: call
+    `attachAxis(axX)` and `attachAxis(axY)` on it to plot it against the axes of
+    `build_sample_value_chart`.
 
     A colour given as text (a `str` or a subclass), such as "crimson" or "#1f77b4", becomes
     `QColor(text)`; anything else (a `QColor`, a `Qt.GlobalColor`) goes to Qt as it is.
@@ -347,24 +353,30 @@ def wrap_hosts_in_scroll(
 ) -> QScrollArea | None:
     """Move the named hosts under `ui_root` into a grid inside a new scroll area that fills `ui_root`.
 
-    The hosts are looked up with `ui_root.findChild(QWidget, name)` wherever they sit (inside
-    the root layout, a nested layout, an earlier call's scroll area) and moved, not recreated,
-    so their charts move with them. Names that match nothing are skipped and leave no gap; when
-    none matches, nothing at all is changed and None is returned.
+    1. Each name is looked up with `ui_root.findChild(QWidget, name)`, wherever the host sits
+       (in the root layout, a nested layout, an earlier call's scroll area); the hosts are
+       moved, not recreated, so their charts move with them. Names that match nothing are
+       skipped and leave no gap. When none matches, nothing at all is changed and None is
+       returned (a `ui_root` without a layout still has none).
+    2. The root layout (a new `QVBoxLayout` when `ui_root` has none) gets the margins
+       `root_margins` and spacing 6, and is emptied: every widget in it is detached from the
+       window with `setParent(None)` (keep a reference to any you still need, or PySide6
+       destroys it); spacers and nested layouts are just taken out.
+    3. A new `QScrollArea` (scroll bars as needed, widget not resizable) becomes the layout's
+       only item. Its content widget holds a `QGridLayout` with the margins `grid_margins` and
+       the spacings `grid_hgap` and `grid_vgap`.
+    4. The hosts are placed row by row, `cols` to a row, in the order found: with `cols=3` at
+       (0, 0), (0, 1), (0, 2), (1, 0), ... Every host gets the minimum width
+       `min_cell_size[0]` and either its fixed height (minimum = maximum height, size policy
+       Preferred horizontally and Fixed vertically) or the minimum height `min_cell_size[1]`
+       (size policy Preferred in both directions).
+    5. The content keeps its natural size (its minimum size is its size hint), so the scroll
+       bars appear as soon as the window is smaller than the grid.
 
-    Then the root layout (made as a `QVBoxLayout` when `ui_root` has none) gets the margins
-    `root_margins` and spacing 6 and is emptied: every widget in it is detached from the window
-    (`setParent(None)`; keep a reference to any you still need); spacers and nested layouts are
-    just taken out. The new scroll area (scroll bars as needed) becomes its only item. The
-    hosts are placed row by row, `cols` to a row, in the order found: with `cols=3` at (0, 0),
-    (0, 1), (0, 2), (1, 0), ... Every host gets the minimum width `min_cell_size[0]` and either
-    its fixed height (minimum = maximum, vertical size policy Fixed) or the minimum height
-    `min_cell_size[1]`. The grid keeps its natural size: the content's minimum size is its size
-    hint, and the scroll bars appear as soon as the window is smaller than the grid.
-
-    Hosts that sit inside another widget of the root layout (an earlier panel) survive being
-    detached with it: every widget taken out of the root layout is held until the call
-    returns, not only the last one.
+    Calling it again with the same names finds the hosts in the first scroll area, moves them
+    into a new one and detaches the first. Hosts that sit inside another widget of the root
+    layout (an earlier scroll area, a panel) survive being detached with it: every widget taken
+    out of the root layout is held until the call returns, not only the last one.
 
     Args:
         ui_root: the root widget: the hosts are looked up under it and its layout receives the
@@ -410,11 +422,7 @@ def wrap_dynamic_charts_into_tabs(
     root_margins: tuple[int, int, int, int] = (6, 50, 6, 6),
     min_cell_size: tuple[int, int] = (500, 350),
 ) -> dict[str, QWidget]:
-    """Build one tab per entry of `layout_config`, each a scrolling grid of chart hosts; return the hosts by name.
-
-    Example: `wrap_dynamic_charts_into_tabs(root, {"Chirp 1": ["w_c1_mag", "w_c1_a1"],
-    "Chirp 2": ["w_c2_mag"]})` makes two tabs and returns `{"w_c1_mag": QWidget, ...}`, ready
-    for `build_sample_value_chart(root, "w_c1_mag")`.
+    """Build one tab per entry of `layout_config`, each a scrolling grid of hosts; return the hosts by name.
 
     The root layout (made as a `QVBoxLayout` when `ui_root` has none) is emptied (every widget
     in it is detached from the window and released, spacers and nested layouts just taken out),
@@ -423,8 +431,8 @@ def wrap_dynamic_charts_into_tabs(
     of the hosts named in the value, filled column by column: with n names the grid has
     ceil(n / cols) rows, so 5 names in 2 columns fill (0, 0), (1, 0), (2, 0), (0, 1), (1, 1),
     and 4 names with `cols=3` use two columns. The row below the last takes the spare height,
-    so the hosts keep to the top. Every host gets the minimum size `min_cell_size` and the
-    size policy MinimumExpanding in both directions.
+    so the hosts keep to the top; an empty list of names gives an empty page. Every host gets
+    the minimum size `min_cell_size` and the size policy MinimumExpanding in both directions.
 
     A host is looked up with `ui_root.findChild(QWidget, name)`: a widget under `ui_root`
     outside the root layout (in a nested layout, or a child not in any layout) is reused and
@@ -436,6 +444,11 @@ def wrap_dynamic_charts_into_tabs(
     A name that Qt matches to the new tab widget itself (an empty name can), to its page stack
     ("qt_tabwidget_stackedwidget") or to its tab bar ("qt_tabwidget_tabbar") is not taken as
     a host (it would make a widget its own ancestor): a new host with that name is created.
+
+    Example:
+        hosts = wrap_dynamic_charts_into_tabs(root, {"Chirp 1": ["w_c1_mag", "w_c1_a1"],
+                                                     "Chirp 2": ["w_c2_mag"]})
+        chart, axX, axY = build_sample_value_chart(root, "w_c1_mag")  # hosts["w_c1_mag"] is its host
 
     Args:
         ui_root: the root widget whose layout receives the tab widget and under which existing
@@ -472,7 +485,7 @@ def wrap_dynamic_charts_into_tabs(
 class TimeSeriesBuffer:
     """Buffers the data of one XY series between a producer and the GUI timer that draws it.
 
-    Two ways of feeding, which one buffer may mix:
+    The producer, your data source, feeds the buffer in two ways, which one buffer may mix:
 
     - scrolling time series: `add_point(x, y)` for every sample; the next flush appends all
       pending points in one `append` call;
@@ -499,16 +512,22 @@ class TimeSeriesBuffer:
     """The Qt XY series this buffer writes to, as passed to the constructor (Qt Charts' or Qt Graphs')."""
 
     history: list[float]
-    """The y values of the points given to `add_point`, oldest first, at most `max_history` of them."""
+    """The y values of the points given to `add_point`, oldest first, at most `max_history` of
+    them: a list of floats.
+    """
 
     max_history: int
-    """The most y values `history` keeps; you may assign a new limit (each later `add_point` then drops one value at most)."""
+    """The most y values `history` keeps. You may assign a new limit: each later `add_point` then
+    drops one value at most, so a longer history shrinks only as new points come.
+    """
 
     last_x: float
     """The x of the last point appended to the series by `flush` (0 until then, and after `clear`)."""
 
     last_snapshot_data: _Frame | None
-    """The frame object last written to the series by `flush` (your object, not a copy), or None."""
+    """The frame object last written to the series by `flush` (your object, not a copy), or
+    None.
+    """
 
     last_snapshot_offset: float
     """The x offset with which `last_snapshot_data` was written (0 until then; `clear` keeps it)."""
@@ -543,8 +562,13 @@ class TimeSeriesBuffer:
 
         Appends `y` to `history` (dropping the oldest value once when `history` is then longer
         than `max_history`) and a `QPointF(x, y)` to the pending points. Nothing is written to
-        the series until `flush`. A NaN `y` is kept; Qt Charts skips NaN points when drawing,
-        and `sync_scrolling_chart` leaves NaN and infinite values out of the y range.
+        the series until `flush`. The cost of an `add_point` with a full history grows with
+        `max_history`: the oldest value is removed from the front of the list.
+
+        A NaN or infinite `y` is kept in `history`, and `sync_scrolling_chart` leaves it out of
+        the y range. The series does not keep such a point: Qt's `append` drops a point whose x or
+        y is NaN or infinite, with the warning "Ignored NaN, Inf, or -Inf value.", so the line
+        joins across it. (A frame of `set_data` is written with `replace`, which keeps them.)
 
         Args:
             x: the point's x in axis units (a sample number, a time), converted to a float.
@@ -552,7 +576,9 @@ class TimeSeriesBuffer:
             y: the point's value, converted to a float.
 
         Raises:
-            TypeError: Python's own, when `x` or `y` is not a number; nothing is changed.
+            TypeError: Python's own (``must be real number, not str``), when `x` or `y` is not a
+                number; nothing is changed.
+            OverflowError: ``int too large to convert to float``; nothing is changed.
         """
 
     def set_data(self, data: _Frame, x_offset: float = 0.0) -> None:
@@ -575,13 +601,21 @@ class TimeSeriesBuffer:
     def flush(self) -> bool:
         """Consumer: write what is pending to the series in one call; True if the series was written.
 
-        A pending frame comes first: the series is replaced by its points (a one-dimensional
-        integer or real NumPy array goes through PySide6's fast NumPy entry point, with exactly
-        the same points), `last_snapshot_data` and `last_snapshot_offset` are set and the frame
-        is no longer pending; points pending meanwhile wait for the next flush. Otherwise all
-        pending points are appended in one `append` call and `last_x` becomes the x of the
-        last one. A series that was hidden (say, through its legend marker) is shown again
-        whenever data is written. With nothing pending no series call is made.
+        - A pending frame comes first: the series is replaced by its points in one call, point i
+          at x = i + offset; `last_snapshot_data` and `last_snapshot_offset` are set and the frame
+          is no longer pending. Points added meanwhile wait for the next flush.
+        - That call is PySide6's fast NumPy entry point `replaceNp`, which writes exactly the same
+          points, when the series is a genuine PySide6 XY series whose `replace` is the binding's
+          own (neither overridden by a subclass nor set on the instance), the module's `QPointF` is
+          PySide6's own, and the frame is a non-empty one-dimensional NumPy array of an integer or
+          real type of at most 64 bits in native byte order (a strided view too) or a list or tuple
+          of plain floats and ints. Everything else (other dtypes, other sequences, series whose
+          `replace` you overrode) goes through `replace` with a list of `QPointF`.
+        - Without a pending frame, all pending points are appended in one `append` call and
+          `last_x` becomes the x of the last one.
+        - A series that was hidden (say, through its legend marker) is shown again whenever data
+          is written.
+        - With nothing pending no series call is made.
 
         Errors of the series calls and of building the points propagate. A frame that could
         not be written stays pending (every later flush tries it again until `set_data` or
@@ -604,8 +638,8 @@ class TimeSeriesBuffer:
     def is_visible(self) -> bool:
         """Whether the series is visible: `series.isVisible()`, read afresh each time (read-only).
 
-        The synchronisers leave hidden series out of the axis ranges (their buffers are still
-        flushed).
+        Assigning to it raises AttributeError. The synchronisers leave hidden series out of the
+        axis ranges (their buffers are still flushed).
         """
 
 @overload
@@ -623,24 +657,41 @@ def sync_scrolling_chart(
 
     Call it from the GUI timer with all buffers of one chart. In order:
 
-    1. Every buffer is flushed (hidden ones too); the newest x is the largest `last_x`.
+    1. Every buffer is flushed, hidden ones too. The newest x is the largest `last_x` of them
+       (a hidden buffer's counts as well; a NaN or infinite one is ignored), or 0 when none is
+       above 0.
     2. X range: (1, window_size) while the newest x is below `window_size`, else
-       (newest - window_size + 1, newest). X ticks: window_size + 1 of them for a window of 20
-       or less, else 6 (written only when the axis has another count).
-    3. With `fixed_y_range`, the y range is set to it and the y tick count to `y_tick_cnt`, or
-       5 when that is None.
-    4. Otherwise the y range comes from the last window_size + 1 values of `history` of every
-       visible buffer (chosen by count, not by x). NaN, inf and -inf are left out; with no
-       value left, the y axis is left as it was. For a span below 15 the range is widened to
-       whole numbers, (floor(min) - small_span_padding, ceil(max) + small_span_padding), one
-       more on each side when that range is empty, with one tick per whole number (at least
-       2; `y_tick_cnt` replaces the count only when it would be above 5). For a span of 15 or
-       more the range is (min - margin, max + margin) with margin = span * margin_ratio (1.0
-       when that is 0) and `y_tick_cnt` ticks, or 6.
+       (newest - window_size + 1, newest). X ticks: window_size + 1 for a window of 20 or less
+       (set on every call, when that is at least 2), else 6 (written only when the axis has
+       another count).
+    3. With `fixed_y_range`, the y range is set to it and the y tick count to `y_tick_cnt` (on
+       every call), or to 5 when that is None (written only when the axis has another count).
+       Done.
+    4. Otherwise the y values are the last window_size + 1 values of `history` of every
+       visible buffer (chosen by count, not by x). NaN, inf and -inf (sensor dropouts,
+       overflows) are left out wherever they fall; with no value left, the y axis is left as
+       it was.
+    5. Small span (max - min below 15): the range is (floor(min) - small_span_padding,
+       ceil(max) + small_span_padding), widened by one on each side when that is empty, with
+       one tick per whole number; `y_tick_cnt` replaces that count only when it would be above
+       5, and the count is at least 2.
+    6. Wide span (15 or more): the range is (min - margin, max + margin) with
+       margin = span * margin_ratio (1.0 when that is 0), and the tick count is `y_tick_cnt`,
+       or 6 when that is None (written only when the axis has another count).
 
-    For example, y values from 3.2 to 9.9 give the range (2, 11) with 10 ticks; values from 0
-    to 100 give (-10.0, 110.0) with 6 ticks. The automatic range never passes a NaN or an
-    infinite value to `setRange`.
+    | case | result |
+    |------|--------|
+    | `window_size=100`, newest x 250.0 | x range (151.0, 250.0), 6 x ticks |
+    | `window_size=10`, newest x 57.0 | x range (48.0, 57.0), 11 x ticks |
+    | `window_size=50`, newest x 30.0 or no data | x range (1, 50) |
+    | y values 3.2 to 9.9, padding 1 | y range (2, 11), 10 ticks (or `y_tick_cnt`) |
+    | y values 2.3 to 3.1, padding 1 | y range (1, 5), 5 ticks, even with `y_tick_cnt` |
+    | all y values 5.0, padding 0 | y range (4, 6), 3 ticks |
+    | y values 0.0 to 100.0, `margin_ratio=0.1` | y range (-10.0, 110.0), 6 ticks (or `y_tick_cnt`) |
+
+    The automatic y range never passes a NaN or an infinite value to `setRange`: where the
+    margin would make an end non-finite (a huge span, a NaN or infinite `margin_ratio`), the
+    range is the extremes themselves.
 
     Args:
         buffers: exactly a `list` of the chart's `TimeSeriesBuffer` and
@@ -666,12 +717,15 @@ def sync_scrolling_chart(
         TypeError: ``Argument 'buffers' has incorrect type (expected list, got TYPE)``,
             ``Argument 'window_size' has incorrect type (expected int, got TYPE)`` (likewise
             `y_tick_cnt`, `small_span_padding`), ``Argument 'fixed_y_range' has incorrect type
-            (expected tuple, got TYPE)``, before any buffer is flushed.
+            (expected tuple, got TYPE)``; Python's own TypeError for a `margin_ratio` that is
+            not a number; all before any buffer is flushed.
         ValueError: ``too many values to unpack (expected 2)`` or ``need more than N values to
-            unpack`` for a `fixed_y_range` that is not a pair, after the buffers were flushed
-            and the x axis set. Errors of a flush or an axis call propagate at once; the
-            buffers after it stay unflushed.
+            unpack`` (``need more than 1 value to unpack`` for a one-item tuple) for a
+            `fixed_y_range` that is not a pair, after the buffers were flushed and the x axis
+            set. Errors of a flush or an axis call propagate at once; the buffers after it stay
+            unflushed.
     """
+
 @overload
 def sync_scrolling_chart(
     buffers: list[TimeSeriesBuffer] | list[StreamBuffer],
@@ -687,24 +741,41 @@ def sync_scrolling_chart(
 
     Call it from the GUI timer with all buffers of one chart. In order:
 
-    1. Every buffer is flushed (hidden ones too); the newest x is the largest `last_x`.
+    1. Every buffer is flushed, hidden ones too. The newest x is the largest `last_x` of them
+       (a hidden buffer's counts as well; a NaN or infinite one is ignored), or 0 when none is
+       above 0.
     2. X range: (1, window_size) while the newest x is below `window_size`, else
-       (newest - window_size + 1, newest). X ticks: window_size + 1 of them for a window of 20
-       or less, else 6 (written only when the axis has another count).
-    3. With `fixed_y_range`, the y range is set to it and the y tick count to `y_tick_cnt`, or
-       5 when that is None.
-    4. Otherwise the y range comes from the last window_size + 1 values of `history` of every
-       visible buffer (chosen by count, not by x). NaN, inf and -inf are left out; with no
-       value left, the y axis is left as it was. For a span below 15 the range is widened to
-       whole numbers, (floor(min) - small_span_padding, ceil(max) + small_span_padding), one
-       more on each side when that range is empty, with one tick per whole number (at least
-       2; `y_tick_cnt` replaces the count only when it would be above 5). For a span of 15 or
-       more the range is (min - margin, max + margin) with margin = span * margin_ratio (1.0
-       when that is 0) and `y_tick_cnt` ticks, or 6.
+       (newest - window_size + 1, newest). X ticks: window_size + 1 for a window of 20 or less
+       (set on every call, when that is at least 2), else 6 (written only when the axis has
+       another count).
+    3. With `fixed_y_range`, the y range is set to it and the y tick count to `y_tick_cnt` (on
+       every call), or to 5 when that is None (written only when the axis has another count).
+       Done.
+    4. Otherwise the y values are the last window_size + 1 values of `history` of every
+       visible buffer (chosen by count, not by x). NaN, inf and -inf (sensor dropouts,
+       overflows) are left out wherever they fall; with no value left, the y axis is left as
+       it was.
+    5. Small span (max - min below 15): the range is (floor(min) - small_span_padding,
+       ceil(max) + small_span_padding), widened by one on each side when that is empty, with
+       one tick per whole number; `y_tick_cnt` replaces that count only when it would be above
+       5, and the count is at least 2.
+    6. Wide span (15 or more): the range is (min - margin, max + margin) with
+       margin = span * margin_ratio (1.0 when that is 0), and the tick count is `y_tick_cnt`,
+       or 6 when that is None (written only when the axis has another count).
 
-    For example, y values from 3.2 to 9.9 give the range (2, 11) with 10 ticks; values from 0
-    to 100 give (-10.0, 110.0) with 6 ticks. The automatic range never passes a NaN or an
-    infinite value to `setRange`.
+    | case | result |
+    |------|--------|
+    | `window_size=100`, newest x 250.0 | x range (151.0, 250.0), 6 x ticks |
+    | `window_size=10`, newest x 57.0 | x range (48.0, 57.0), 11 x ticks |
+    | `window_size=50`, newest x 30.0 or no data | x range (1, 50) |
+    | y values 3.2 to 9.9, padding 1 | y range (2, 11), 10 ticks (or `y_tick_cnt`) |
+    | y values 2.3 to 3.1, padding 1 | y range (1, 5), 5 ticks, even with `y_tick_cnt` |
+    | all y values 5.0, padding 0 | y range (4, 6), 3 ticks |
+    | y values 0.0 to 100.0, `margin_ratio=0.1` | y range (-10.0, 110.0), 6 ticks (or `y_tick_cnt`) |
+
+    The automatic y range never passes a NaN or an infinite value to `setRange`: where the
+    margin would make an end non-finite (a huge span, a NaN or infinite `margin_ratio`), the
+    range is the extremes themselves.
 
     Args:
         buffers: exactly a `list` of the chart's `TimeSeriesBuffer` and
@@ -730,11 +801,13 @@ def sync_scrolling_chart(
         TypeError: ``Argument 'buffers' has incorrect type (expected list, got TYPE)``,
             ``Argument 'window_size' has incorrect type (expected int, got TYPE)`` (likewise
             `y_tick_cnt`, `small_span_padding`), ``Argument 'fixed_y_range' has incorrect type
-            (expected tuple, got TYPE)``, before any buffer is flushed.
+            (expected tuple, got TYPE)``; Python's own TypeError for a `margin_ratio` that is
+            not a number; all before any buffer is flushed.
         ValueError: ``too many values to unpack (expected 2)`` or ``need more than N values to
-            unpack`` for a `fixed_y_range` that is not a pair, after the buffers were flushed
-            and the x axis set. Errors of a flush or an axis call propagate at once; the
-            buffers after it stay unflushed.
+            unpack`` (``need more than 1 value to unpack`` for a one-item tuple) for a
+            `fixed_y_range` that is not a pair, after the buffers were flushed and the x axis
+            set. Errors of a flush or an axis call propagate at once; the buffers after it stay
+            unflushed.
     """
 
 def sync_snapshot_chart(
@@ -746,20 +819,24 @@ def sync_snapshot_chart(
 ) -> None:
     """Flush every buffer of a snapshot chart and fit the axes to the visible frames.
 
-    Call it from the GUI timer with all buffers of one chart. Every buffer is flushed (hidden
-    ones too); the visible buffers that have written a frame then count. A frame of n values
-    at offset o spans x = o to o + n (one past its last point); the x range covers all of
-    them. When no visible buffer has a frame, neither axis is touched. An offset of NaN moves
-    neither end; an end that nothing set becomes 0.
+    Call it from the GUI timer with all buffers of one chart. In order:
 
-    With `fixed_y_range` the y range is set to it and NumPy is not called. Otherwise the y
-    range is (min - margin, max + margin) over the frames' extremes, with margin = span *
-    margin_ratio (1.0 when that is 0, so a flat frame of 3.0 gives (2.0, 4.0)). Each frame's
-    extremes are NumPy's `min` and `max` of it; when one of them is not finite (the frame
-    holds NaN or an infinite value), the extremes of the frame's finite values are taken
-    instead. A frame with no finite value, or an empty frame, still counts for the x range but
-    not for y; with no y extremes at all the y axis is left as it was. The automatic ranges
-    never pass a NaN or an infinite value to `setRange`. Tick counts are never changed here.
+    1. Every buffer is flushed, hidden ones too. The visible buffers that have written a frame
+       count; when there is none, neither axis is touched.
+    2. X range: a frame of n values at offset o spans x = o to o + n (one past its last point,
+       so 100 points at offset 0.0 end at 100.0); the range covers all counted frames. An
+       offset that is not finite moves neither end; an end that nothing set becomes 0.
+    3. With `fixed_y_range` the y range is set to it and NumPy is not called. Done.
+    4. Otherwise each frame's extremes are NumPy's `min` and `max` of it; when one of them is
+       not finite (the frame holds NaN or an infinite value), the extremes of the frame's
+       finite values are taken instead. A frame with no finite value, or an empty frame (which
+       NumPy refuses to reduce), still counts for the x range but not for y. The y range is
+       (min - margin, max + margin) over all of them, with margin = span * margin_ratio (1.0
+       when that is 0, so a flat frame of 3.0 gives (2.0, 4.0)); with no y extremes at all the
+       y axis is left as it was.
+
+    The automatic ranges never pass a NaN or an infinite value to `setRange`. Tick counts are
+    never changed here.
 
     The same works on a Qt Graphs graph of `larkui.graphs`: buffers of its series
     (`PySide6.QtGraphs` series take `replace`, `isVisible` and `setVisible` alike) and its two
@@ -767,7 +844,8 @@ def sync_snapshot_chart(
 
     Args:
         buffers: exactly a `list` of the chart's `TimeSeriesBuffer` objects (a tuple is
-            refused); may be empty.
+            refused); may be empty. A `larkui.streaming.StreamBuffer` has no frames: it is
+            flushed, then AttributeError is raised when its series is visible.
         axX: the chart's X value axis (not checked): Qt Charts' or Qt Graphs' `QValueAxis`.
         axY: the chart's Y value axis (not checked).
         fixed_y_range: None for an automatic y range, or exactly a `tuple` (y_min, y_max).
@@ -784,7 +862,11 @@ def sync_snapshot_chart(
             own TypeError for a `margin_ratio` that is not a number; all before any buffer is
             flushed.
         ValueError: ``too many values to unpack (expected 2)`` or ``need more than N values to
-            unpack`` for a `fixed_y_range` that is not a pair, after the buffers were flushed
-            and the x axis set. Errors of a flush, of `len()` of a frame, of NumPy or of an axis
-            call propagate at once; the buffers after it stay unflushed.
+            unpack`` (``need more than 1 value to unpack`` for a one-item tuple) for a
+            `fixed_y_range` that is not a pair, after the buffers were flushed and the x axis
+            set. Errors of a flush, of `len()` of a frame, of NumPy or of an axis call propagate
+            at once; the buffers after it stay unflushed.
+        AttributeError: ``'larkui.streaming.StreamBuffer' object has no attribute
+            'last_snapshot_data'`` for a visible `StreamBuffer` in `buffers`, after it was
+            flushed.
     """
