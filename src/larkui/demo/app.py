@@ -1,7 +1,8 @@
 """larkui demo: a measurement-display window built the way an application builds one.
 
 The window comes from a Qt Designer file (window.ui) loaded at run time. A "Streaming" tab shows
-four scrolling charts fed by simulated 1 kHz sensors, a "Spectrum" tab shows snapshot charts of a
+four scrolling charts fed by simulated 1 kHz sensors (and a "Qt Graphs" tab the same channels on Qt
+Graphs), a "Spectrum" tab shows snapshot charts of a
 chirp's spectrum, and a files panel picks a folder and collects the data files in it.
 
     python -m larkui.demo                 # a window, when there is a display (also: larkui-demo)
@@ -28,6 +29,7 @@ from typing import Any
 
 import numpy as np
 
+from larkui.demo.graph_tab import GraphStreamingChart
 from larkui.demo.sensors import SAMPLE_RATE, ChirpSource, Sensor, magnitude_spectrum
 
 TICK_MS = 40                                     # the GUI timer's period (25 refreshes a second)
@@ -55,7 +57,8 @@ DISPLAY_BUDGET = 1000  # points written per series: 500 min/max pairs, more than
 LAST_DIR_ATTR = "_last_dir"                      # where the window remembers the folder chosen last
 STREAMING_HOSTS = ["w_temperature", "w_pressure", "w_vibration", "w_flow"]
 SPECTRUM_HOSTS = ["w_chirp_frame", "w_spectrum", "w_chirp_zoom", "w_hum"]
-TAB_SLUGS = {"Streaming": "streaming", "Spectrum": "spectrum"}
+GRAPH_HOSTS = ["g_temperature", "g_pressure", "g_vibration", "g_flow"]  # the streaming charts again, on Qt Graphs
+TAB_SLUGS = {"Streaming": "streaming", "Spectrum": "spectrum", "Qt Graphs": "graphs"}
 
 
 def whole_number(least: int):
@@ -246,6 +249,7 @@ class StreamingChart:
                 dots.attachAxis(self.axY)
                 self.dropout_buffers[i] = self.make_buffer(dots, dropout_window(ch.sensor))
         self.buffers += self.dropout_buffers.values()
+        self.mirrors: list[Any] = []  # other displays of the same channels, fed the same blocks (the Qt Graphs tab)
         for marker in self.chart.legend().markers():
             marker.clicked.connect(partial(self.toggle_from_legend, marker))
 
@@ -290,6 +294,8 @@ class StreamingChart:
             ch.lost_samples += int(np.isnan(samples).sum())
             dropouts = self.dropout_buffers.get(i)
             at, values = dropout_starts(ch, samples) if dropouts is not None else ((), ())
+            for mirror in self.mirrors:
+                mirror.add_block(i, x, samples, at, values)
             # A hidden channel is not fed: every flush that writes points shows its series again.
             if not buffer.is_visible:
                 continue
@@ -388,7 +394,7 @@ class DemoWindow:
         # do not exist there and are created.
         chart_area = find_child_safe(window, QWidget, "chartArea")
         self.hosts = wrap_dynamic_charts_into_tabs(
-            chart_area, {"Streaming": STREAMING_HOSTS, "Spectrum": SPECTRUM_HOSTS},
+            chart_area, {"Streaming": STREAMING_HOSTS, "Spectrum": SPECTRUM_HOSTS, "Qt Graphs": GRAPH_HOSTS},
             cols=2, root_margins=(0, 0, 0, 0), min_cell_size=(460, 372))
         tabs = chart_area.findChild(QTabWidget)  # the one tab widget the call made
         if tabs is None:
@@ -420,6 +426,7 @@ class DemoWindow:
                                                     noise=1.0)),
             ], fixed_y_range=(0.0, 60.0), y_tick_cnt=7),
         ]
+        self.graphs = [GraphStreamingChart(window, host, chart) for host, chart in zip(GRAPH_HOSTS, self.streaming)]
         self.chirp = ChirpSource(rng)
         self.spectrum = [
             SnapshotChart(window, "w_chirp_frame", f"Chirp: the latest {SCOPE} ms", "Sample", "Amplitude",
@@ -448,10 +455,14 @@ class DemoWindow:
         self.feed_spectrum(start)
         self.sample += SAMPLES_PER_TICK
         scroll_s = sum(chart.sync() for chart in self.streaming)
+        t0 = time.perf_counter()
+        for graph in self.graphs:
+            graph.sync()
+        graphs_s = time.perf_counter() - t0
         snap_s = sum(chart.sync() for chart in self.spectrum)
         # Every visible line was written whole: the points its series now holds.
         written = sum(b.series.count() for c in self.streaming for b in c.buffers[:len(c.channels)] if b.is_visible)
-        return {"scrolling_s": scroll_s, "snapshot_s": snap_s, "points": added, "written": written,
+        return {"scrolling_s": scroll_s, "snapshot_s": snap_s, "graphs_s": graphs_s, "points": added, "written": written,
                 "frame_points": sum(len(b.last_snapshot_data) for c in self.spectrum for b in c.buffers
                                     if b.last_snapshot_data is not None)}
 
@@ -741,10 +752,14 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
         print(f"longest streaming series: {longest} points (window {WINDOW_SAMPLES} samples, "
               f"{budget_text(demo.display_budget)[1:-1]})")
 
+    graphs_s = [r["graphs_s"] for r in rows]
+    renderer = demo.graphs[0].widget.quickWindow().rendererInterface().graphicsApi().name
+    print(f"Qt Graphs tab (the streaming channels again, renderer {renderer}): sync median "
+          f"{statistics.median(graphs_s) * 1e3:.2f} ms per tick")
     demo.status.showMessage(f"{demo.sample / SAMPLE_RATE:.0f} s simulated · sync {statistics.median(sync_s) * 1e3:.1f} ms "
                             f"per tick (median) · {SAMPLE_RATE} plotted samples/s per channel")
     summary: dict[str, Any] = {"ticks": ticks, "samples_per_channel": demo.sample, "window_samples": WINDOW_SAMPLES,
-               "display_budget": demo.display_budget, "tabs": [], "charts": {},
+               "display_budget": demo.display_budget, "tabs": [], "charts": {}, "graphs": {},
                "charts_before_hiding": before_hiding, "files": files}
     tabs = demo.tabs
     for index in range(tabs.count()):
@@ -752,8 +767,19 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
         slug = TAB_SLUGS.get(label, label.lower())
         tabs.setCurrentIndex(index)
         app.processEvents()
+        if label == "Qt Graphs":
+            # Now laid out, the graphs chose their ticks again; Qt Graphs places them a frame late.
+            for graph in demo.graphs:
+                graph.widget.grabFramebuffer()
+                graph.settle()
         shot = out / f"{slug}.png"
         demo.window.grab().save(str(shot))
+        if label == "Qt Graphs":
+            for graph in demo.graphs:
+                graph.widget.grab().save(str(out / f"graph-{graph.host}.png"))
+                summary["graphs"][graph.host] = graph.summary() | {"tab": label, "screenshot": f"graph-{graph.host}.png"}
+            summary["tabs"].append({"label": label, "screenshot": shot.name})
+            continue
         charts = demo.streaming if label == "Streaming" else demo.spectrum
         for chart in charts:
             chart.view.grab().save(str(out / f"chart-{chart.host}.png"))
