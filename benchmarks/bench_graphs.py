@@ -24,6 +24,8 @@ Needs pyqtgraph, a benchmark-only dependency: `pip install pyqtgraph` into the v
 
     python benchmarks/bench_graphs.py                 # 100 warm-up ticks, then 250 measured
     python benchmarks/bench_graphs.py --ticks 100 --only graphs,charts
+    DISPLAY=:99 python benchmarks/bench_graphs.py --display --only graphs             # under Xvfb: OpenGL
+    DISPLAY=:99 python benchmarks/bench_graphs.py --display --software --only graphs  # software renderer
 """
 from __future__ import annotations
 
@@ -35,7 +37,10 @@ import subprocess
 import sys
 import time
 
-os.environ["QT_QPA_PLATFORM"] = "offscreen"
+# Offscreen unless --display (an X display in DISPLAY, Xvfb for instance: Qt Quick then draws
+# through OpenGL, Mesa's llvmpipe there, unless --software asks for its software renderer).
+if "--display" not in sys.argv:
+    os.environ["QT_QPA_PLATFORM"] = "offscreen"
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
 TICK_MS = 40
@@ -230,12 +235,16 @@ class PyqtgraphVariant:
         return {"writer": "PlotDataItem.setData", "pyqtgraph": pyqtgraph.__version__, "line_width": 1.0}
 
 
-def run_variant(name: str, warmup: int, ticks: int) -> dict:
+def run_variant(name: str, warmup: int, ticks: int, software: bool) -> dict:
     """The timer-driven tick loop of one variant, in this (fresh) process."""
     from PySide6.QtCore import Qt, QTimer
     from PySide6.QtWidgets import QApplication
 
     app = QApplication.instance() or QApplication([])
+    if software:
+        from larkui.graphs import use_software_renderer
+
+        use_software_renderer()
     v = PyqtgraphVariant(name) if name == "pyqtgraph" else LarkuiVariant(name)
     v.make()
     v.window.show()
@@ -287,16 +296,19 @@ def main() -> int:
     parser.add_argument("--warmup", type=int, default=100, help="ticks before measuring (the window fills in 100)")
     parser.add_argument("--ticks", type=int, default=250, help="measured ticks per variant")
     parser.add_argument("--only", default=",".join(ORDER), help="comma-separated variants")
+    parser.add_argument("--display", action="store_true", help="on the X display in DISPLAY, not offscreen")
+    parser.add_argument("--software", action="store_true", help="larkui.graphs.use_software_renderer() first")
     parser.add_argument("--child", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.child:
-        print(json.dumps(run_variant(args.child, args.warmup, args.ticks)))
+        print(json.dumps(run_variant(args.child, args.warmup, args.ticks, args.software)))
         return 0
+    options = [flag for flag, on in (("--display", args.display), ("--software", args.software)) if on]
 
     results = {}
     for name in [n for n in ORDER if n in args.only.split(",")]:
         proc = subprocess.run([sys.executable, __file__, "--child", name, "--warmup", str(args.warmup),
-                               "--ticks", str(args.ticks)], capture_output=True, text=True)
+                               "--ticks", str(args.ticks), *options], capture_output=True, text=True)
         if proc.returncode != 0:
             print(f"{name} failed:\n{proc.stderr}", file=sys.stderr)
             return 1
@@ -305,7 +317,8 @@ def main() -> int:
     import PySide6
 
     print(f"{PLOTS} plots x {PER_PLOT} lines, {RATE} Hz, window {WINDOW} samples, {TICK_MS} ms ticks, "
-          f"{WINDOW_PX[0]}x{WINDOW_PX[1]} shown offscreen; {args.ticks} ticks after {args.warmup}; "
+          f"{WINDOW_PX[0]}x{WINDOW_PX[1]} shown {'on ' + os.environ.get('DISPLAY', '?') if args.display else 'offscreen'}"
+          f"{' (software renderer asked for)' if args.software else ''}; {args.ticks} ticks after {args.warmup}; "
           f"PySide6 {PySide6.__version__}, Python {sys.version.split()[0]}")
     print(f"{'variant':<14} {'CPU/tick median':>15} {'p90':>8} {'tick calls':>11} {'frames/plot/tick':>17}  setup")
     for name, r in results.items():
