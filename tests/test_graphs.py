@@ -366,6 +366,64 @@ def test_refused_arguments_add_nothing(graph, call, error, message):
     assert series_of(view) == []
 
 
+class Raising:
+    """Raises from every conversion Qt or Python might try."""
+
+    def __float__(self):
+        raise ZeroDivisionError("float")
+
+    def __int__(self):
+        raise ZeroDivisionError("int")
+
+    def __index__(self):
+        raise ZeroDivisionError("index")
+
+
+@pytest.mark.filterwarnings("ignore:libshiboken. Overflow:RuntimeWarning")
+@pytest.mark.parametrize("call", [
+    lambda v, x, y: graphs.add_line_to_graph(v, x, y, "w", Raising()),
+    lambda v, x, y: graphs.add_line_to_graph(v, x, y, "w", RED, Raising()),
+    lambda v, x, y: graphs.add_scatter_to_graph(v, x, y, "s", RED, Raising()),
+], ids=["colour", "width", "size"])
+def test_conversions_that_raise_add_nothing(graph, call):
+    view, ax, ay, widget = graph
+    # PySide reports a colour whose int conversion fails as an OverflowError
+    with pytest.raises((ZeroDivisionError, TypeError, OverflowError)):
+        call(view, ax, ay)
+    gc.collect()
+    assert series_of(view) == [] and view.findChildren(QLineSeries) == []
+
+
+def test_a_handler_that_builds_a_graph_while_one_is_built(root):
+    """Qt messages during a build reach the application's handler, which may build a graph itself;
+    afterwards the application's handler is installed again."""
+    from PySide6.QtCore import qInstallMessageHandler, qWarning
+
+    other = QWidget(root)
+    other.setObjectName("other")
+    seen, inner = [], []
+
+    def handler(mode, context, message):
+        seen.append(message)
+        if not inner:
+            inner.append(build(root, "other"))
+
+    class LoudLayout(QVBoxLayout):
+        def addWidget(self, widget, *args):
+            qWarning("adding a graph")
+            super().addWidget(widget, *args)
+
+    LoudLayout(host_of(root))
+    previous = qInstallMessageHandler(handler)
+    try:
+        build(root, "host")
+        qWarning("after")
+    finally:
+        assert qInstallMessageHandler(previous) is handler
+    assert seen == ["adding a graph", "after"]
+    assert len(inner) == 1 and other.layout().count() == 1 and host_of(root).layout().count() == 1
+
+
 def test_a_graph_whose_cpp_side_is_gone(root):
     view, ax, ay, widget = build(root, "host", return_widget=True)
     delete_later(widget)
