@@ -7,6 +7,12 @@ then processEvents() so the charts repaint), for a number of simulated seconds (
 other and prints one table, the per-phase medians and the ratios against their targets.
 
 Variants (--only picks some):
+  stream-sync     StreamBuffer(series, 4000) with its default display budget (two points per
+                  pixel column of the plot), fed with add_points(x, y) blocks (1 kHz), synced by
+                  streaming.sync_stream_chart(buffers, axX, axY, 4000): the axes first, then one
+                  write per line
+  stream-sync-every  the same with display_budget=None (every sample written)
+  stream-sync-10k    10 kHz, window 40000, the default budget, sync_stream_chart
   stream-blocks   StreamBuffer, every sample, fed with add_points(x, y) blocks (1 kHz, window
                   4000), synced by plotdeck.sync_scrolling_chart(buffers, axX, axY, 4000)
   stream-points   the same, fed per sample with add_point(x, y)
@@ -74,6 +80,9 @@ DECIMATION = 20                # the demo's previous approach: one plotted mean 
 
 VARIANTS = {
     # name: (sample rate, window in points, display budget)
+    "stream-sync": (1000, 4000, "auto"),
+    "stream-sync-every": (1000, 4000, None),
+    "stream-sync-10k": (10_000, 40_000, "auto"),
     "stream-blocks": (1000, 4000, None),
     "stream-points": (1000, 4000, None),
     "tsb-every": (1000, 4000, None),
@@ -88,7 +97,11 @@ VARIANTS = {
     "what-if-10k-extremes": (10_000, 40_000, 2000),   # the y range from the store, no float objects
     "what-if-10k-all": (10_000, 40_000, 2000),        # extremes and axes first
 }
-ORDER = ["stream-blocks", "pyqtgraph", "stream-points", "demo-previous", "tsb-every", "stream-10k", "pyqtgraph-10k"]
+ORDER = ["stream-sync", "pyqtgraph", "stream-sync-every", "stream-sync-10k", "pyqtgraph-10k", "stream-blocks",
+         "stream-points", "demo-previous", "tsb-every", "stream-10k"]
+# The targets of the sync: (variant, peer, most of the peer's median tick).
+TARGETS = [("stream-sync", "pyqtgraph", 0.5), ("stream-sync-every", "pyqtgraph", 1.0),
+           ("stream-sync-10k", "pyqtgraph-10k", 0.5)]
 WHAT_IF = ["what-if-budget", "what-if-axes-first", "what-if-both", "what-if-10k-extremes", "what-if-10k-all"]
 
 
@@ -215,11 +228,11 @@ class Proxy:
         self.buf, self.variant, self.index = buf, variant, index
 
     def flush(self) -> bool:
-        return False if self.variant.axes_first else self.buf.flush()
+        return False if self.variant._axes_first else self.buf.flush()
 
     @property
     def last_x(self):
-        return self.variant.newest_x if self.variant.axes_first else self.buf.last_x
+        return self.variant.newest_x if self.variant._axes_first else self.buf.last_x
 
     @property
     def history(self):
@@ -238,22 +251,32 @@ class StreamVariant(Variant):
         import numpy as np
 
         self.charts = qt_charts(self.window, self.pen_width)
+        self.synced = self.name.startswith("stream-sync")
         self.per_point = self.name == "stream-points"
-        self.axes_first = self.name in ("what-if-axes-first", "what-if-both", "what-if-10k-all")
+        self._axes_first = self.name in ("what-if-axes-first", "what-if-both", "what-if-10k-all")
         self.extremes = self.name in ("what-if-10k-extremes", "what-if-10k-all")
-        self.proxied = self.axes_first or self.extremes
+        self.proxied = self._axes_first or self.extremes
         if self.extremes:
             self.recent = np.zeros((CHARTS * PER_CHART, self.window_points))
             self.filled = 0
         self.make_buffers(None if self.budget == "plot" else self.budget)
         return [view.viewport() for _, _, _, view, _ in self.charts]
 
+    @property
+    def axes_first(self) -> bool:  # sync_stream_chart writes the lines itself, after the axes
+        return self.synced or self._axes_first
+
     def make_buffers(self, budget) -> None:
         from larkui.streaming import StreamBuffer
 
-        history = max(10_000, self.window_points)  # the y range must see the whole window
-        self.groups = [([StreamBuffer(s, self.window_points, display_budget=budget, max_history=history)
-                         for s in series], ax, ay) for _, ax, ay, _, series in self.charts]
+        if self.synced:  # the defaults, as a user writes it
+            kwargs = {} if budget == "auto" else {"display_budget": budget}
+            self.groups = [([StreamBuffer(s, self.window_points, **kwargs) for s in series], ax, ay)
+                           for _, ax, ay, _, series in self.charts]
+        else:
+            history = max(10_000, self.window_points)  # the y range must see the whole window
+            self.groups = [([StreamBuffer(s, self.window_points, display_budget=budget, max_history=history)
+                             for s in series], ax, ay) for _, ax, ay, _, series in self.charts]
         self.buffers = [b for bufs, _, _ in self.groups for b in bufs]
         self.proxies = [[Proxy(b, self, PER_CHART * i + j) for j, b in enumerate(bufs)]
                         for i, (bufs, _, _) in enumerate(self.groups)]
@@ -281,18 +304,25 @@ class StreamVariant(Variant):
             self.filled = min(self.filled + n, self.window_points)
 
     def write(self) -> None:
+        if self.synced:
+            return
         for buf in self.buffers:
             buf.flush()
 
     def axes(self) -> None:
         from larkui.plotdeck import sync_scrolling_chart
+        from larkui.streaming import sync_stream_chart
 
+        if self.synced:
+            for bufs, ax, ay in self.groups:
+                sync_stream_chart(bufs, ax, ay, self.window_points)
+            return
         if not self.proxied:
             for bufs, ax, ay in self.groups:
                 sync_scrolling_chart(bufs, ax, ay, self.window_points)
             return
         for proxies, (bufs, ax, ay) in zip(self.proxies, self.groups):
-            if self.axes_first:
+            if self._axes_first:
                 for buf in bufs:
                     buf.series.clear()
             sync_scrolling_chart(proxies, ax, ay, self.window_points)
@@ -594,10 +624,16 @@ def report(results: dict[str, dict], micro: dict | None, args) -> None:
     def med(name):
         return statistics.median(results[name]["cpu"])
 
+    for name, peer, most in TARGETS:
+        if name in results and peer in results:
+            ratio = med(name) / med(peer)
+            label = f"{name} / {peer} median tick"
+            print(f"  {label:<43}{ratio:6.2f}   target <= {most:4.2f}   {verdict(ratio <= most)}")
     if "stream-blocks" in results and "pyqtgraph" in results:
         ratio = med("stream-blocks") / med("pyqtgraph")
         print(f"  stream-blocks / pyqtgraph median tick      {ratio:6.2f}   target <= 1.00   {verdict(ratio <= 1.0)}")
-    for name in ("stream-blocks", "stream-points", "stream-10k"):
+    for name in ("stream-sync", "stream-sync-every", "stream-sync-10k", "stream-blocks", "stream-points",
+                 "stream-10k"):
         if name in results:
             segs = segments(results[name]["cpu"])
             if len(segs) > 1:

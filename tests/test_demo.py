@@ -251,6 +251,11 @@ def test_hidden_series_is_left_out(demo):
     assert hidden == [("w_vibration", "Z")]
 
 
+def bucket_length(window, plot_width):
+    """The decimation's bucket length of an automatic display budget: two points per pixel column."""
+    return math.ceil(window / int(plot_width))
+
+
 def test_streaming_axes_follow_the_data(demo):
     _, _, summary = demo
     window = summary["window_samples"]
@@ -259,18 +264,19 @@ def test_streaming_axes_follow_the_data(demo):
             continue
         visible = [s for s in chart["series"].values() if s["visible"]]
         newest = summary["samples_per_channel"]
-        assert chart["x_range"] == [newest - window + 1, newest], host
+        assert chart["x_range"] == [newest - window, newest], host
         assert_y_range_fits(host, chart, visible, slack=4.0)
-        # A line holds the window's samples and nothing older: all of them, or min/max pairs of them.
+        # A line holds the window's samples (and the rest of its oldest bucket): min/max pairs of
+        # buckets of about one pixel column each.
+        length = bucket_length(window, chart["plot_area"][2])
         for name, s in chart["series"].items():
             if s["kind"] != "QLineSeries" or not s["visible"]:
                 continue
-            assert s["window"] == window and s["display_budget"] == summary["display_budget"], (host, name)
-            # Each bucket of samples gives its extremes (and a gap), wherever they lie in the bucket.
-            buckets = s["display_budget"] // 2
-            assert buckets <= s["count"] <= 3 * buckets, (host, name, s["count"])
-            assert newest - window < s["first_x"] < newest - window + 1 + window / buckets, (host, name)
-            assert newest - window / buckets < s["last_x"] <= newest, (host, name)
+            assert s["window"] == window and s["display_budget"] == "auto", (host, name)
+            buckets = window // length
+            assert buckets <= s["count"] <= 3 * (buckets + 2), (host, name, s["count"])
+            assert newest - window - length < s["first_x"] <= newest - window + length, (host, name)
+            assert newest - length < s["last_x"] <= newest, (host, name)
 
 
 def test_snapshot_axes_follow_the_data(demo):
@@ -355,7 +361,8 @@ def every_chart(summary):
 
 def test_axis_labels_are_round_and_readable(demo):
     """Every axis has at least three labels on multiples of 1, 2 or 5 times a power of ten, spaced so
-    that none overlaps the next (Qt draws labels that do not fit as an ellipsis)."""
+    that each one's share of the axis holds it and Qt's padding (Qt draws a label that does not fit
+    as an ellipsis)."""
     _, _, summary = demo
     for host, chart in every_chart(summary):
         _, _, width, height = chart["plot_area"]
@@ -368,21 +375,29 @@ def test_axis_labels_are_round_and_readable(demo):
             assert all(math.isclose(v / step, round(v / step), abs_tol=1e-6) for v in values), where
             widest, line, texts = label_metrics(axis, values)
             assert len(set(texts)) == len(texts), (where, texts)
+            assert not any(t.startswith("-") and float(t) == 0 for t in texts), (where, texts)
             lo, hi = axis["range"]
             spacing = step / (hi - lo) * (width if name == "x" else height)
-            needed = widest + line if name == "x" else 1.2 * line
+            needed = widest + 8 if name == "x" else 1.2 * line
             assert spacing >= needed, (where, spacing, needed)
 
 
-def test_small_spans_keep_one_tick_per_whole_number_when_it_fits(demo):
+def test_streaming_labels_are_as_dense_as_fit(demo):
+    """The streaming axes take the finest round step whose labels fit: the next finer one would not."""
     _, _, summary = demo
-    temperature = summary["charts"]["w_temperature"]["axes"]["y"]
-    assert temperature["tick_type"] == "fixed" and tick_values(temperature)[1] - tick_values(temperature)[0] == 1
-    # With Z shown the vibration range spans more whole numbers than fit: the labels are thinned.
-    vibration = summary["charts_before_hiding"]["w_vibration"]["axes"]["y"]
-    lo, hi = vibration["range"]
-    assert hi - lo >= 12 and vibration["tick_count"] == hi - lo + 1  # the sync's count, one per whole number
-    assert len(tick_values(vibration)) < vibration["tick_count"]
+    for host, chart in every_chart(summary):
+        if chart["tab"] != "Streaming":
+            continue
+        _, _, width, height = chart["plot_area"]
+        for name, axis in chart["axes"].items():
+            assert axis["tick_type"] == "dynamic", (host, name)
+            step = axis["tick_interval"]
+            finer = step / (2.5 if str(step).lstrip("0.").startswith("5") else 2)
+            lo, hi = axis["range"]
+            finer_count = math.floor(hi / finer) - math.ceil(lo / finer) + 1
+            widest, line, _ = label_metrics(axis, tick_values(axis))
+            size = (widest if name == "x" else line) + 3 + 8
+            assert finer_count * size > (width if name == "x" else height) - 2 * size, (host, name, step)
 
 
 # ---- the streaming charts, ticked in this process
@@ -440,18 +455,20 @@ def points_of(series):
     return np.array([p.x() for p in pts]), np.array([p.y() for p in pts])
 
 
-def expected_count(y, buckets):
-    """Points in a min/max decimation of `y`: per bucket its least and greatest finite sample and its
-    first lost one, each once."""
-    n, count = len(y), 0
-    for b in range(buckets):
-        part = y[n * b // buckets:n * (b + 1) // buckets]
+def expected_points(samples, newest, window, length):
+    """The sample numbers a min/max decimation writes: buckets of `length` samples at multiples of
+    `length` of the sample's index (sample n has index n - 1), from the bucket of the window's oldest
+    sample on, each giving its least and greatest finite sample and its first lost one."""
+    first = (newest - window) // length * length
+    picked = []
+    for start in range(first, newest, length):
+        part = samples[start:min(start + length, newest)]
         finite = np.flatnonzero(np.isfinite(part))
-        picked = {int(np.flatnonzero(~np.isfinite(part))[0])} if len(finite) < len(part) else set()
+        chosen = {int(np.flatnonzero(~np.isfinite(part))[0])} if len(finite) < len(part) else set()
         if len(finite):
-            picked |= {int(finite[np.argmin(part[finite])]), int(finite[np.argmax(part[finite])])}
-        count += len(picked)
-    return count
+            chosen |= {int(finite[np.argmin(part[finite])]), int(finite[np.argmax(part[finite])])}
+        picked += [start + 1 + k for k in sorted(chosen)]
+    return np.array(picked, dtype=float)
 
 
 def test_streaming_lines_plot_every_sample_of_the_window(streamed):
@@ -469,14 +486,11 @@ def test_streaming_lines_plot_every_sample_of_the_window(streamed):
                 assert np.array_equal(xs, window_x), where
                 assert np.array_equal(ys, y, equal_nan=True), where
                 continue
-            buckets = demo.display_budget // 2
-            assert len(xs) == expected_count(y, buckets), where
-            # The points are samples of the window, in order, with their own values; the first and
-            # last bucket have theirs.
-            assert np.all(np.diff(xs) > 0), where
-            assert window_x[0] <= xs[0] < window_x[0] + WINDOW_SAMPLES / buckets, where
-            assert newest - WINDOW_SAMPLES / buckets < xs[-1] <= newest, where
-            assert np.array_equal(ys, y[(xs - window_x[0]).astype(int)], equal_nan=True), where
+            length = math.ceil(WINDOW_SAMPLES / (demo.display_budget // 2))
+            samples = ch.sensor.samples()
+            # The points are the samples each bucket stands for, in order, with their own values.
+            assert np.array_equal(xs, expected_points(samples, newest, WINDOW_SAMPLES, length)), where
+            assert np.array_equal(ys, samples[xs.astype(int) - 1], equal_nan=True), where
             # The line reaches every extreme of the samples it stands for.
             assert np.nanmin(ys) == np.nanmin(y) and np.nanmax(ys) == np.nanmax(y), where
 

@@ -794,35 +794,51 @@ def _gap(x, y):
 
 
 class StreamModel:
+    """The newest samples in a store of max(window + spare, history) of them; buckets of
+    ceil(window / (budget // 2)) samples at multiples of that length of the absolute index, from the
+    bucket of the window's oldest sample (as far as the store holds it) to the newest."""
+
     def __init__(self, window, budget, max_history):
-        self.window, self.budget, self.max_history = window, budget, max(0, max_history)
-        self.samples, self.dirty, self.last_x, self.writes = [], False, 0, []
+        self.window, self.budget = window, budget
+        self.max_history = max(window, 10000) if max_history is None else max(0, max_history)
+        if not budget or window <= budget:
+            spare = 1
+        else:
+            spare = -(-window // (budget // 2))
+        self.capacity = max(window + spare, self.max_history)
+        self.samples, self.added, self.dirty, self.last_x, self.writes = [], 0, False, 0, []
 
     def add(self, xs, ys):
         if len(xs) != len(ys):
             raise ValueError
-        self.samples = (self.samples + [(float(x), float(y)) for x, y in zip(xs, ys)])[
-            -max(self.window, self.max_history):]
+        self.samples = (self.samples + [(float(x), float(y)) for x, y in zip(xs, ys)])[-self.capacity:]
+        self.added += len(xs)
         self.dirty = self.dirty or bool(xs)
 
     def flush(self):
         if not self.dirty:
             return False
-        win = self.samples[-self.window:]
-        if self.budget and len(win) > self.budget:
-            out, buckets = [], self.budget // 2
-            for b in range(buckets):
-                part = list(range(len(win) * b // buckets, len(win) * (b + 1) // buckets))
+        n = min(len(self.samples), self.window)
+        if self.budget and n > self.budget:
+            length = -(-self.window // (self.budget // 2))
+            oldest_held = self.added - len(self.samples)
+            first = max((self.added - n) // length * length, oldest_held)
+            out, start = [], first
+            while start < self.added:
+                end = min((start // length + 1) * length, self.added)
+                part = range(start, end)
+                win = {i: self.samples[i - oldest_held] for i in part}
                 good = [i for i in part if _drawable(*win[i])]
                 picked = set()
                 if good:
                     picked |= {min(good, key=lambda i: (win[i][1], i)), max(good, key=lambda i: (win[i][1], -i))}
                 picked |= set([i for i in part if not _drawable(*win[i])][:1])
                 out += [_gap(*win[i]) for i in sorted(picked)]
+                start = end
         else:
-            out = [_gap(*p) for p in win]
+            out = [_gap(*p) for p in self.samples[len(self.samples) - n:]]
         self.writes.append(out)
-        self.last_x, self.dirty = win[-1][0], False
+        self.last_x, self.dirty = self.samples[-1][0], False
         return True
 
     def clear(self):
@@ -856,7 +872,8 @@ STREAM_OPS = st.lists(st.one_of(
     st.tuples(st.just("flush")), st.tuples(st.just("clear"))), max_size=20)
 
 
-@given(window=st.integers(1, 7), budget=st.sampled_from([None, 2, 3, 4]), max_history=st.integers(-2, 9),
+@given(window=st.integers(1, 7), budget=st.sampled_from([None, 2, 3, 4]),
+       max_history=st.one_of(st.none(), st.integers(-2, 9)),
        ops=STREAM_OPS, genuine=st.booleans())
 def test_stream_buffer_follows_its_model(window, budget, max_history, ops, genuine):
     series = QLineSeries() if genuine else StreamRecorder()
@@ -964,3 +981,174 @@ def test_stream_hostile_paths_keep_no_memory():
         buf.history[:]
 
     assert_no_leak(run, rounds=500)
+
+
+# ---- sync_stream_chart under fire: slots that re-enter, conversions that act, deleted objects
+
+class Chart:
+    """Three lines of one real chart (not shown: the sync works on any chart) and their buffers."""
+
+    def __init__(self, budget="auto"):
+        self.chart = QChart()
+        self.axX, self.axY = QValueAxis(), QValueAxis()
+        self.chart.addAxis(self.axX, pd.Qt.AlignBottom)
+        self.chart.addAxis(self.axY, pd.Qt.AlignLeft)
+        self.series = []
+        for _ in range(3):
+            s = QLineSeries()
+            self.chart.addSeries(s)
+            s.attachAxis(self.axX)
+            s.attachAxis(self.axY)
+            self.series.append(s)
+        self.bufs = [stm.StreamBuffer(s, 50, display_budget=budget) for s in self.series]
+        self.feed(0)
+
+    def feed(self, start):
+        for k, b in enumerate(self.bufs):
+            b.add_points(np.arange(start, start + 20.0), (np.arange(20.0) + start) * (k + 1))
+
+    def sync(self, bufs=None):
+        stm.sync_stream_chart(self.bufs if bufs is None else bufs, self.axX, self.axY, 50)
+
+
+def _reenter(c, what, armed):
+    def act(*_):
+        if not armed:
+            return
+        armed.pop()
+        if what == "add":
+            c.feed(1000)
+        elif what == "clear":
+            for b in c.bufs:
+                b.clear()
+        elif what == "init-again":
+            for b in c.bufs:
+                b.__init__(b.series, 3, display_budget=2)
+        elif what == "recurse":
+            c.sync()
+        elif what == "mutate-list":
+            c.bufs.clear()
+            c.bufs.append("junk")
+        elif what == "delete-series":
+            shiboken6.delete(c.series[2])
+        elif what == "hide":
+            c.series[1].setVisible(False)
+        elif what == "del-series-attr":
+            del c.bufs[2].series
+    return act
+
+
+REENTRY = ["add", "clear", "init-again", "recurse", "mutate-list", "delete-series", "hide", "del-series-attr"]
+
+
+@pytest.mark.parametrize("signal", ["pointsReplaced", "pointsRemoved", "x-range", "y-range"])
+@pytest.mark.parametrize("what", REENTRY)
+def test_sync_stream_chart_with_slots_that_reenter(what, signal):
+    c = Chart()
+    c.sync()
+    c.feed(60)  # both axes move: every line is emptied, then written
+    armed = [True]
+    act = _reenter(c, what, armed)
+    if signal in ("x-range", "y-range"):
+        (c.axX if signal == "x-range" else c.axY).rangeChanged.connect(act)
+    else:
+        getattr(c.series[0], signal).connect(act)
+    bufs = list(c.bufs)
+    try:
+        c.sync(bufs)
+    except (RuntimeError, AttributeError) as exc:  # a series deleted, or its buffer's attribute
+        assert what in ("delete-series", "del-series-attr"), exc
+    for b, s in zip(bufs, c.series):
+        if shiboken6.isValid(s):
+            assert s.count() <= 3 * (50 + 2)  # never more than the (first) window
+    assert not armed, "the slot never ran"
+    # The buffers are in a sound state: they take samples and write again.
+    good = [b for b, s in zip(bufs, c.series) if shiboken6.isValid(s) and hasattr(b, "series")]
+    for b in good:
+        b.add_point(5000.0, 1.0)
+    stm.sync_stream_chart(good, c.axX, c.axY, 50)
+
+
+class Acts:
+    """A number whose float conversion does something first."""
+
+    def __init__(self, action, value):
+        self.action, self.value = action, value
+
+    def __float__(self):
+        self.action()
+        return self.value
+
+
+@pytest.mark.parametrize("where", ["window", "margin_ratio", "fixed_y_range"])
+@pytest.mark.parametrize("action", ["nothing", "raises", "clears", "reinits", "appends-junk", "empties-list"])
+def test_sync_stream_chart_conversions_that_act(where, action):
+    c = Chart()
+    bufs = list(c.bufs)
+    do = {"nothing": lambda: None, "raises": lambda: _fail(ZeroDivisionError("no number")),
+          "clears": lambda: [b.clear() for b in c.bufs],
+          "reinits": lambda: [b.__init__(b.series, 5) for b in c.bufs],
+          "appends-junk": lambda: bufs.append(3),
+          "empties-list": bufs.clear}[action]
+    value = Acts(do, 50.0 if where == "window" else 0.1)
+    kwargs = {"fixed_y_range": (Acts(do, -1.0), 1.0)} if where == "fixed_y_range" else {}
+    if where == "margin_ratio":
+        kwargs["margin_ratio"] = value
+    window = value if where == "window" else 50
+    before = (c.axX.min(), c.axX.max())
+    if action == "raises":
+        with pytest.raises(ZeroDivisionError):
+            stm.sync_stream_chart(bufs, c.axX, c.axY, window, **kwargs)
+        assert (c.axX.min(), c.axX.max()) == before and all(s.count() == 0 for s in c.series)
+    elif action == "appends-junk":
+        with pytest.raises(TypeError, match=r"buffers\[3\] is a int"):
+            stm.sync_stream_chart(bufs, c.axX, c.axY, window, **kwargs)
+    else:
+        stm.sync_stream_chart(bufs, c.axX, c.axY, window, **kwargs)
+        # Conversions run before anything else: the buffers and the list are taken as they left them.
+        assert [s.count() for s in c.series] == [20 if action == "nothing" else 0] * 3
+
+
+@pytest.mark.parametrize("victim", ["series", "axis"])
+def test_sync_stream_chart_with_objects_deleted_on_the_cpp_side(victim):
+    c = Chart()
+    shiboken6.delete(c.series[1] if victim == "series" else c.axY)
+    with pytest.raises(RuntimeError, match="already deleted"):
+        c.sync()
+
+
+def test_sync_stream_chart_with_a_series_whose_isvisible_reenters():
+    class Sneaky(QLineSeries):
+        def isVisible(self):
+            self.buf.__init__(StreamRecorder(), 2)  # the buffer's store is made anew mid-call
+            return True
+
+    c = Chart()
+    sneaky = Sneaky()
+    sneaky.buf = stm.StreamBuffer(sneaky, 100)
+    sneaky.buf.add_points(np.arange(80.0), np.arange(80.0))
+    stm.sync_stream_chart([sneaky.buf, *c.bufs], c.axX, c.axY, 50)
+    assert sneaky.buf.window == 2 and isinstance(sneaky.buf.series, StreamRecorder)
+
+
+def test_sync_stream_chart_keeps_no_memory_or_references():
+    c = Chart(budget=8)
+    recorder = stm.StreamBuffer(StreamRecorder(), 10)
+    junk_window = Acts(lambda: None, math.nan)
+    objs = [*c.bufs, recorder, c.axX, c.axY, *c.series]
+
+    def run():
+        c.feed(0)
+        recorder.add_point(1.0, 2.0)
+        c.sync([*c.bufs, recorder])
+        recorder.series.writes.clear()
+        for bad in ((c.bufs, junk_window), ([c.bufs[0], 5], 50), ((c.bufs[0],), 50, (3, 1))):
+            with contextlib.suppress(ValueError, TypeError):
+                stm.sync_stream_chart(bad[0], c.axX, c.axY, bad[1], fixed_y_range=bad[2] if len(bad) > 2 else None)
+
+    run()
+    before = [sys.getrefcount(o) for o in objs]
+    for _ in range(50):
+        run()
+    assert [sys.getrefcount(o) for o in objs] == before
+    assert_no_leak(run, rounds=300)

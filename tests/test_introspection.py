@@ -120,8 +120,8 @@ SIGNATURES = {
         TSB.is_visible.fget, "TimeSeriesBuffer.is_visible", "(self) -> 'bool'", None, None, None),
     "StreamBuffer.__init__": (
         SB.__init__, "StreamBuffer.__init__",
-        "(self, series: 'QXYSeries', window: 'int', *, display_budget: 'int | None' = None, "
-        "max_history: 'int' = 10000)", SB.__init__.__doc__, None, {"display_budget": None, "max_history": 10000}),
+        "(self, series: 'QXYSeries', window: 'int', *, display_budget: \"int | Literal['auto'] | None\" = 'auto', "
+        "max_history: 'int | None' = None)", SB.__init__.__doc__, None, {"display_budget": "auto", "max_history": None}),
     "StreamBuffer.add_point": (
         SB.add_point, "StreamBuffer.add_point", "(self, x: 'float', y: 'float')", SB.add_point.__doc__, None, None),
     "StreamBuffer.add_points": (
@@ -133,6 +133,11 @@ SIGNATURES = {
         SB.is_visible.fget, "StreamBuffer.is_visible", "(self) -> 'bool'", SB.is_visible.fget.__doc__, None, None),
     "StreamBuffer.history": (
         SB.history.fget, "StreamBuffer.history", "(self) -> 'StreamHistory'", SB.history.fget.__doc__, None, None),
+    "sync_stream_chart": (
+        streaming.sync_stream_chart, "sync_stream_chart",
+        "(buffers: 'list[StreamBuffer] | tuple[StreamBuffer, ...]', axX: 'QValueAxis', axY: 'QValueAxis', "
+        "window: 'float', *, fixed_y_range: 'tuple[float, float] | None' = None, margin_ratio: 'float' = 0.1)",
+        streaming.sync_stream_chart.__doc__, None, {"fixed_y_range": None, "margin_ratio": 0.1}),
     "use_software_renderer": (
         graphs.use_software_renderer, "use_software_renderer", "() -> 'bool'", graphs.use_software_renderer.__doc__,
         None, None),
@@ -290,7 +295,7 @@ NAMESPACES = {
         "QScatterSeries", "QLineSeries", "Sequence", "math", "np", "build_sample_value_chart", "make_scatter",
         "make_line", "add_line_to_chart", "wrap_hosts_in_scroll", "wrap_dynamic_charts_into_tabs",
         "TimeSeriesBuffer", "sync_scrolling_chart", "sync_snapshot_chart"],
-    "larkui.streaming": ["QPointF", "np", "StreamBuffer", "StreamHistory"],
+    "larkui.streaming": ["QPointF", "np", "StreamBuffer", "StreamHistory", "sync_stream_chart", "_C_API"],
     "larkui.graphs": ["Qt", "QUrl", "qInstallMessageHandler", "qFormatLogMessage", "QColor", "QFont",
                       "QGuiApplication", "QOpenGLContext", "QWidget", "QVBoxLayout", "QSizePolicy", "QQmlComponent",
                       "QQmlListReference", "qmlEngine", "QQuickItem", "QQuickWindow", "QSGRendererInterface",

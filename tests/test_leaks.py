@@ -8,6 +8,7 @@ from PySide6.QtWidgets import QLineEdit, QWidget
 
 import larkui.finders as finders
 import larkui.plotdeck as plotdeck
+import larkui.streaming as streaming
 from support import allocated_growth, call_swallowing
 
 find = finders.find_child_safe
@@ -103,7 +104,58 @@ def with_axis(factory, fn):
     return run
 
 
+def stream_chart():
+    """A chart with two streaming lines, one of them fed on every call, and its axes."""
+    from PySide6.QtCharts import QChart, QLineSeries, QValueAxis
+    from PySide6.QtCore import Qt
+
+    chart, ax, ay = QChart(), QValueAxis(), QValueAxis()
+    chart.addAxis(ax, Qt.AlignmentFlag.AlignBottom)
+    chart.addAxis(ay, Qt.AlignmentFlag.AlignLeft)
+    bufs = []
+    for budget in ("auto", 16):
+        s = QLineSeries()
+        chart.addSeries(s)
+        s.attachAxis(ax)
+        s.attachAxis(ay)
+        bufs.append(streaming.StreamBuffer(s, 64, display_budget=budget))
+    gone = streaming.StreamBuffer(QLineSeries(), 8)
+    shiboken6.delete(gone.series)
+    state = {"x": 0.0}
+
+    def fed():
+        state["x"] += 1.0
+        for b in bufs:
+            b.add_points([state["x"], state["x"] + 0.5], [state["x"], -state["x"]])
+        return bufs
+
+    return chart, ax, ay, fed, gone
+
+
+_stream = []
+
+
+def on_stream(fn):
+    """fn(chart, axX, axY, fed, gone) on one chart made at the first call (a QApplication exists then)."""
+    def run():
+        if not _stream:
+            _stream.append(stream_chart())
+        fn(*_stream[0])
+    return run
+
+
+SYNC = streaming.sync_stream_chart
+
 PATHS = {
+    "stream-sync-ok": on_stream(lambda c, ax, ay, fed, gone: SYNC(fed(), ax, ay, 40.0)),
+    "stream-sync-fixed": on_stream(lambda c, ax, ay, fed, gone: SYNC(tuple(fed()), ax, ay, 40, fixed_y_range=[0, 9])),
+    "stream-flush-auto": on_stream(lambda c, ax, ay, fed, gone: fed()[0].flush()),
+    "stream-sync-bad-window": on_stream(lambda c, ax, ay, fed, gone: call_swallowing(SYNC, [], ax, ay, float("nan"))()),
+    "stream-sync-bad-range": on_stream(
+        lambda c, ax, ay, fed, gone: call_swallowing(SYNC, [], ax, ay, 5, fixed_y_range=(2, 1))()),
+    "stream-sync-bad-element": on_stream(lambda c, ax, ay, fed, gone: call_swallowing(SYNC, [fed()[0], 1], ax, ay, 5)()),
+    "stream-sync-deleted-series": on_stream(lambda c, ax, ay, fed, gone: call_swallowing(SYNC, [gone], ax, ay, 5)()),
+
     "find-ok": lambda: find(Tiny(Tiny()), Tiny, "x"),
     "find-real": with_window(lambda root: find(root, QLineEdit, "edit")),
     "find-too-few": call_swallowing(find, 1, 2),

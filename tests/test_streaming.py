@@ -2,7 +2,10 @@
 blocks, compatibility with sync_scrolling_chart, and what hostile callers get."""
 import math
 import traceback
+import tracemalloc
 from collections.abc import Sequence
+from decimal import Decimal
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -117,44 +120,82 @@ def test_shows_a_hidden_series_when_it_writes():
 
 # ---- decimation ----
 
+def buckets_of(x, y, length, first, added):
+    """The expected points: buckets of `length` samples at multiples of `length` of the absolute
+    index (here x), from `first` to the newest, each giving its least and greatest drawable sample and
+    its first sample that cannot be drawn, in sample order."""
+    out, start = [], first
+    while start < added:
+        end = min((start // length + 1) * length, added)
+        ok = [i for i in range(start, end) if math.isfinite(x[i]) and math.isfinite(y[i])]
+        picked = {i for i in range(start, end) if i not in ok}
+        picked = {min(picked)} if picked else set()
+        if ok:
+            picked |= {min(ok, key=lambda i: (y[i], i)), max(ok, key=lambda i: (y[i], -i))}
+        out += [(float(x[i]) if math.isfinite(x[i]) else NAN, float(y[i]) if i in ok else NAN) for i in sorted(picked)]
+        start = end
+    return out
+
+
 @pytest.mark.parametrize("budget", [2, 3, 10, 64])
-def test_decimation_keeps_every_buckets_extremes(budget):
+@pytest.mark.parametrize("count", [1000, 1337])
+def test_decimation_keeps_every_buckets_extremes(budget, count):
     rng = np.random.default_rng(budget)
-    n = 1000
-    x, y = np.arange(n, dtype=float), rng.normal(size=n)
+    x, y = np.arange(count, dtype=float), rng.normal(size=count)
     y[517] = 40.0  # a single-sample spike
     s = QLineSeries()
-    buf = SB(s, n, display_budget=budget)
+    buf = SB(s, 1000, display_budget=budget)
     buf.add_points(x, y)
     buf.flush()
-    written = pts(s)
-    buckets = budget // 2
-    assert len(written) <= 2 * buckets
-    assert (517.0, 40.0) in written
-    assert [p[0] for p in written] == sorted(p[0] for p in written)
-    for b in range(buckets):
-        lo, hi = n * b // buckets, n * (b + 1) // buckets
-        part = y[lo:hi]
-        assert (x[lo + part.argmin()], part.min()) in written and (x[lo + part.argmax()], part.max()) in written
+    length = math.ceil(1000 / (budget // 2))
+    first = (count - 1000) // length * length  # the oldest bucket is written whole
+    expected = buckets_of(x, y, length, first, count)
+    assert same(pts(s), expected) and (517.0, 40.0) in pts(s)
 
 
-def test_decimation_gaps_and_flat_buckets():
-    y = np.array([1.0, 1.0, 1.0, 1.0, 5.0, NAN, 2.0, 3.0])
+@pytest.mark.parametrize("y, window, budget, expected", [
+    ([3, 1, 4, 1, 5, 9, 2, 6], 8, 4, [(1, 1), (2, 4), (5, 9), (6, 2)]),
+    ([3, NAN, 4, 1, 2, 2, 2, 2], 8, 4, [(1, NAN), (2, 4), (3, 1), (4, 2)]),
+    ([INF, NAN, NAN, NAN, 5, 5, 5, 5], 8, 4, [(0, NAN), (4, 5)]),
+    (list(range(10)), 8, 4, [(0, 0), (3, 3), (4, 4), (7, 7), (8, 8), (9, 9)]),
+    ([NAN, 1, 2, -INF, INF, 3, 4, NAN], 8, 4, [(0, NAN), (1, 1), (2, 2), (4, NAN), (5, 3), (6, 4)]),  # edges
+    ([1, NAN, 5, NAN, 0, 2, 2, 2], 8, 4, [(0, 1), (1, NAN), (2, 5), (4, 0), (5, 2)]),  # two NaNs: the first is the gap
+    ([7, 3, 9, 1], 4, 4, [(0, 7), (1, 3), (2, 9), (3, 1)]),  # exactly the budget: written whole
+    ([7, 3, 9, 1, 8], 5, 4, [(1, 3), (2, 9), (3, 1), (4, 8)]),  # one more: buckets of 3 (0-2, 3-4)
+])
+def test_decimation_table(y, window, budget, expected):
     s = QLineSeries()
-    buf = SB(s, 8, display_budget=4)
-    buf.add_points(np.arange(8.0), y)
+    buf = SB(s, window, display_budget=budget)
+    buf.add_points(np.arange(len(y), dtype=float), y)
     buf.flush()
-    # bucket 0 is flat (one point); bucket 1 holds its min, max and a gap at the NaN, in x order
-    assert same(pts(s), [(0.0, 1.0), (4.0, 5.0), (5.0, NAN), (6.0, 2.0)])
-    assert len(pts(s)) <= 3 * 2
+    assert same(pts(s), [(float(a), float(b)) for a, b in expected])
 
 
-def test_no_decimation_while_the_window_fits_the_budget():
+@pytest.mark.parametrize("tick", [1, 39, 40, 4001])
+def test_decimation_is_stable_while_the_window_scrolls(tick):
+    """After any tick, a bucket that holds only samples that were on screen before keeps its points."""
+    ticks, length = (3 if tick > 4000 else 60), 80  # window 4000, budget 100: 50 buckets of 80
+    rng = np.random.default_rng(tick)
+    y = rng.normal(size=10_000 + ticks * tick)
+    y[rng.integers(0, len(y), len(y) // 100)] = NAN
     s = QLineSeries()
-    buf = SB(s, 100, display_budget=50)
-    buf.add_points(np.arange(40.0), np.arange(40.0))
+    buf = SB(s, 4000, display_budget=100)
+    buf.add_points(np.arange(10_000.0), y[:10_000])
     buf.flush()
-    assert s.count() == 40
+    for start in range(10_000, len(y), tick):
+        before = np.array(pts(s))
+        end = start + tick
+        buf.add_points(np.arange(start, end, dtype=float), y[start:end])
+        buf.flush()
+        after = np.array(pts(s))
+        kept = 0
+        # The buckets wholly on screen before the tick that are still on screen after it.
+        for k in range(max((start - 4000) // length + 1, (end - 4000) // length), start // length):
+            old = before[(before[:, 0] >= k * length) & (before[:, 0] < (k + 1) * length)]
+            new = after[(after[:, 0] >= k * length) & (after[:, 0] < (k + 1) * length)]
+            assert same(old.tolist(), new.tolist()), (start, k)
+            kept += 1
+        assert kept >= (0 if tick > 4000 else 48), (start, kept)
 
 
 # ---- gaps ----
@@ -208,7 +249,8 @@ def test_block_larger_than_the_store_keeps_its_newest_samples():
 @pytest.mark.parametrize("x, y, exc, message", [
     ([1.0, 2.0], [1.0], ValueError, "add_points takes blocks of equal length (x has 2 values, y has 1)"),
     (np.ones((2, 2)), np.ones((2, 2)), ValueError, "add_points takes one-dimensional blocks (x has 2 dimensions)"),
-    (["a"], [1.0], ValueError, None),
+    (["a"], [1.0], TypeError, "must be real number, not str"),
+    ([[1.0]], [1.0], TypeError, "must be real number, not list"),
     ([1.0], None, TypeError, None),
 ])
 def test_bad_blocks_change_nothing(x, y, exc, message):
@@ -247,7 +289,79 @@ def test_window_and_history_settings():
     assert (buf.window, buf.display_budget, buf.max_history) == (7, 100, 0)
     buf.add_point(1, 1)
     assert list(buf.history) == [] and not buf.history
-    assert SB(QLineSeries(), 5).display_budget is None and SB(QLineSeries(), 5).max_history == 10000
+    assert (SB(QLineSeries(), 5).display_budget, SB(QLineSeries(), 5).max_history) == ("auto", 10000)
+    assert SB(QLineSeries(), 40_000).max_history == 40_000  # the history covers the window
+
+
+@pytest.mark.parametrize("given, kept", [("auto", "auto"), (None, None), (5, 5), (5.9, 5), (np.int64(7), 7)])
+def test_display_budget_values(given, kept):
+    assert SB(QLineSeries(), 10, display_budget=given).display_budget == kept
+
+
+@pytest.mark.parametrize("given, exc, message", [
+    ("Auto", ValueError, "display_budget must be 'auto', None or a number of points (got 'Auto')"),
+    ("", ValueError, "display_budget must be 'auto', None or a number of points (got '')"),
+    ([1], TypeError, "Argument 'display_budget' has incorrect type (expected int, got list)"),
+    (True, ValueError, "display_budget must be at least 2 (got 1)"),
+])
+def test_refused_display_budgets(given, exc, message):
+    with pytest.raises(exc) as info:
+        SB(QLineSeries(), 10, display_budget=given)
+    assert str(info.value) == message
+
+
+@pytest.mark.parametrize("budget, chart_width, points", [
+    ("auto", None, 1000),     # no chart: every sample
+    ("auto", 0, 1000),        # a chart not laid out yet: every sample
+    ("auto", 200, None),      # two points per pixel column
+])
+def test_automatic_budget_reads_the_plot_area(qapp, budget, chart_width, points):
+    from PySide6.QtCharts import QChart, QChartView
+
+    s = QLineSeries()
+    if chart_width is not None:
+        chart = QChart()
+        chart.addSeries(s)
+        view = QChartView(chart)
+        if chart_width:
+            view.resize(chart_width + 100, 300)
+            view.show()
+            qapp.processEvents()
+    buf = SB(s, 1000, display_budget=budget)
+    buf.add_points(np.arange(1000.0), np.sin(np.arange(1000.0)))
+    buf.flush()
+    if points is None:
+        buckets = 1000 // math.ceil(1000 / int(s.chart().plotArea().width()))
+        assert buckets <= s.count() <= 2 * (buckets + 2)
+    else:
+        assert s.count() == points
+
+
+class Odd(float):
+    def __float__(self):
+        return 99.0
+
+
+class Number:
+    def __init__(self, v):
+        self.v = v
+
+    def __float__(self):
+        return self.v
+
+
+SAME_VALUES = [Odd(2.0), np.float32(0.1), np.float16(1 / 3), np.int64(2 ** 53 + 1), 2 ** 53 + 1, 10 ** 20, True,
+               np.float64(-0.0), Number(2.5), NAN, -INF]
+
+
+@pytest.mark.parametrize("block", [list, tuple, lambda v: np.array(v, dtype=object), iter])
+def test_both_producers_store_the_same_values(block):
+    one, many = SB(QLineSeries(), 20), SB(QLineSeries(), 20)
+    for v in SAME_VALUES:
+        one.add_point(0.0, v)
+    many.add_points(block([0.0] * len(SAME_VALUES)), block(SAME_VALUES))
+    assert repr(list(one.history)) == repr(list(many.history))
+    assert list(one.history)[0] == 2.0 and list(one.history)[3] == float(2 ** 53 + 1)
 
 
 def test_calling_init_again_starts_afresh():
@@ -432,3 +546,117 @@ def test_no_leaks():
     assert_no_leak(feed, rounds=1000)
     assert_no_leak(call_swallowing(buf.add_points, [1, 2], [1]), rounds=1000)
     assert_no_leak(call_swallowing(SB, s, 0), rounds=1000)
+
+
+# ---- sync_scrolling_chart reads a StreamHistory's doubles: the documented result, exactly
+
+class AxisRecorder:
+    """An axis double: the exact arguments (types included) that a real axis would turn into doubles."""
+
+    def __init__(self):
+        self.calls = []
+
+    def setRange(self, lo, hi):
+        self.calls.append(("setRange", type(lo).__name__, repr(lo), type(hi).__name__, repr(hi)))
+
+    def setTickCount(self, n):
+        self.calls.append(("setTickCount", n))
+
+    def tickCount(self):
+        return 5
+
+
+HISTORIES = {
+    "floats": [[1.5, 7.25, 3.0], [2.0, -4.0]],
+    "zeros": [[0.0, -0.0, 0.0], [-0.0, 0.0]],
+    "non-finite": [[NAN, INF, 2.0, -INF], [NAN], [5.0, NAN, 1.0]],
+    "ints-first": ["ints:3,1000000000000000001", [3.0, 2.0]],
+    "ints-after": [[3.0, 1e18], "ints:1,1000000000000000001,3"],
+    "other-kinds": ["other", [1.0, 30.0], [0.5]],
+    "wide": [[1e300, -1e300], [5.0]],
+    "empty": [[], []],
+}
+
+
+def make_buffers(spec, module):
+    bufs = []
+    for h in spec:
+        if h == "other":
+            tsb = module.TimeSeriesBuffer(QLineSeries())
+            tsb.history = [Fraction(7, 2), Decimal("2.5")]
+            bufs.append(tsb)
+        elif isinstance(h, str):
+            tsb = module.TimeSeriesBuffer(QLineSeries())
+            tsb.history = [int(v) for v in h[5:].split(",")]
+            bufs.append(tsb)
+        else:
+            sb = SB(QLineSeries(), 10, max_history=3)
+            sb.add_points(np.arange(len(h), dtype=float), h)
+            bufs.append(sb)
+    return bufs
+
+
+@pytest.mark.parametrize("window_size", [0, 1, 2, 50])
+@pytest.mark.parametrize("spec", HISTORIES.values(), ids=HISTORIES.keys())
+def test_sync_scrolling_chart_reads_stream_histories_as_slices(spec, window_size):
+    import plain_steps
+
+    results = []
+    for sync, module in ((plotdeck.sync_scrolling_chart, plotdeck), (plain_steps.sync_scrolling_chart, plotdeck)):
+        ax, ay = AxisRecorder(), AxisRecorder()
+        sync(make_buffers(spec, module), ax, ay, window_size)
+        results.append((ax.calls, ay.calls))
+    assert results[0] == results[1]
+
+
+@pytest.mark.parametrize("swap", ["no-module", "plain-module", "no-capsule", "other-capsule", "not-a-capsule"])
+def test_sync_scrolling_chart_trusts_only_the_genuine_interface(monkeypatch, swap):
+    """What Python can replace (the module in sys.modules, its capsule) never makes the sync read
+    memory it should not: it falls back to slicing, with the same result."""
+    import datetime
+    import sys
+    import types
+
+    buf = SB(QLineSeries(), 100)
+    buf.add_points(np.arange(50.0), np.arange(50.0) * 2)
+    ax, ay = QValueAxis(), QValueAxis()
+    plotdeck.sync_scrolling_chart([buf], ax, ay, 100)
+    expected = (ay.min(), ay.max())
+    fake = types.ModuleType("larkui.streaming")
+    if swap == "no-module":
+        monkeypatch.delitem(sys.modules, "larkui.streaming")
+    elif swap != "plain-module":
+        monkeypatch.setitem(sys.modules, "larkui.streaming", fake)
+        if swap == "other-capsule":
+            fake._C_API = datetime.datetime_CAPI
+        elif swap == "not-a-capsule":
+            fake._C_API = object()
+    else:
+        monkeypatch.setattr(streaming, "_C_API", datetime.datetime_CAPI)
+    ay.setRange(0, 1)
+    plotdeck.sync_scrolling_chart([buf], ax, ay, 100)
+    assert (ay.min(), ay.max()) == expected
+
+
+@pytest.mark.parametrize("call", ["sync_scrolling_chart", "sync_stream_chart", "add_point", "add_points"])
+def test_no_python_object_per_value(call):
+    """Reading 8 x 40,000 samples for the y range, or feeding them, makes no float per value: the
+    peak of Python's allocations stays far below one float (24 bytes) per sample."""
+    bufs = [SB(QLineSeries(), 40_000, display_budget=None) for _ in range(8)]
+    for b in bufs:
+        b.add_points(np.arange(40_000.0), np.sin(np.arange(40_000.0)))
+        b.flush()
+    ax, ay = QValueAxis(), QValueAxis()
+    x, y = np.arange(40_000.0, 80_000.0), np.ones(40_000)
+    run = {"sync_scrolling_chart": lambda: plotdeck.sync_scrolling_chart(bufs, ax, ay, 40_000),
+           "sync_stream_chart": lambda: streaming.sync_stream_chart(bufs, ax, ay, 40_000),
+           "add_point": lambda: [bufs[0].add_point(v, 1.0) for v in range(40_000)],
+           "add_points": lambda: [b.add_points(x, y) for b in bufs]}[call]
+    run()
+    tracemalloc.start()
+    try:
+        run()
+        _, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert peak < (400_000 if call == "add_point" else 40_000), peak  # the list comprehension's own list

@@ -693,6 +693,12 @@ def sync_scrolling_chart(
     margin would make an end non-finite (a huge span, a NaN or infinite `margin_ratio`), the
     range is the extremes themselves.
 
+    A StreamBuffer's history is read straight from its store of doubles, with the same result as
+    its slice. For charts of StreamBuffers, `larkui.streaming.sync_stream_chart` is the better
+    call: it sets the axes before it writes the lines (so Qt lays each line out once per tick, not
+    two or three times), takes the y range from exactly what is on screen, and picks round ticks
+    whose labels fit the plot.
+
     Args:
         buffers: exactly a `list` of the chart's `TimeSeriesBuffer` and
             `larkui.streaming.StreamBuffer` objects, in any mix (a tuple is refused); may be
@@ -776,6 +782,12 @@ def sync_scrolling_chart(
     The automatic y range never passes a NaN or an infinite value to `setRange`: where the
     margin would make an end non-finite (a huge span, a NaN or infinite `margin_ratio`), the
     range is the extremes themselves.
+
+    A StreamBuffer's history is read straight from its store of doubles, with the same result as
+    its slice. For charts of StreamBuffers, `larkui.streaming.sync_stream_chart` is the better
+    call: it sets the axes before it writes the lines (so Qt lays each line out once per tick, not
+    two or three times), takes the y range from exactly what is on screen, and picks round ticks
+    whose labels fit the plot.
 
     Args:
         buffers: exactly a `list` of the chart's `TimeSeriesBuffer` and

@@ -1,4 +1,4 @@
-"""A rolling window for scrolling charts that stays fast: `StreamBuffer`, written in one bulk call.
+"""Live charts that stay fast and readable at any rate: `StreamBuffer` and `sync_stream_chart`.
 
 The usual road of a streaming chart:
 
@@ -8,40 +8,50 @@ The usual road of a streaming chart:
 2. While data arrives: the data source calls `add_point(x, y)` for a sample or
    `add_points(xs, ys)` for a block (NumPy arrays, read in place when they are contiguous
    float64). The samples go into a store of doubles of the buffer's own; nothing reaches Qt.
-3. On the GUI timer: `larkui.plotdeck.sync_scrolling_chart` flushes every buffer of one chart and
-   sets the axes (or call `flush()` yourself). A flush replaces the series' points with the
-   newest `window` samples in one call, optionally decimated to a display budget, so the series
-   never holds more than one window and the cost of a tick does not grow with the run.
+3. On the GUI timer, once per chart: `sync_stream_chart(buffers, axX, axY, window)` sets both
+   axes (the newest `window` x units, the y extremes of everything on screen, round ticks whose
+   labels fit the plot) and then writes every visible buffer to its series in one call, so that
+   Qt Charts lays each line out once per tick. A write replaces the series' points with the
+   newest `window` samples, decimated to about two points per pixel column of the plot by
+   default, so the series never holds more than one window and the cost of a tick does not grow
+   with the run.
+
+`flush()` writes one buffer the same way without touching the axes, and a StreamBuffer can also
+go to `larkui.plotdeck.sync_scrolling_chart` in place of a TimeSeriesBuffer (the same axes for
+the same samples); `sync_stream_chart` is the one that sets the axes before the lines and keeps
+the labels readable.
 
 Choosing a buffer: take a `StreamBuffer` for a stream shown in a rolling window, above all a
 fast one (thousands of samples a second, blocks from an acquisition card): its producer calls
-touch no Qt object, its series stays one window long, and a flush is one call whatever the
-number of samples. Take `larkui.plotdeck.TimeSeriesBuffer` for what its own documentation
-promises: points appended to a series that keeps them all until `clear` (you trim it), and
-whole frames (`set_data`) for snapshot charts; `sync_snapshot_chart` takes TimeSeriesBuffer
-objects only. Both kinds can share one `sync_scrolling_chart` list, and for the same samples
-they give the same axes: `history` holds the newest `max_history` y values and `last_x` the x of
-the newest sample written.
+touch no Qt object and make no Python object, its series stays one window long, and a write is
+one call whatever the number of samples. Take `larkui.plotdeck.TimeSeriesBuffer` for what its
+own documentation promises: points appended to a series that keeps them all until `clear` (you
+trim it), and whole frames (`set_data`) for snapshot charts; `sync_snapshot_chart` takes
+TimeSeriesBuffer objects only.
 
 Non-finite samples: a sample whose x or y is NaN, inf or -inf is written to the series as a gap,
 a point with y NaN (its x kept when it is finite, NaN otherwise), which Qt Charts draws as a
 break in the line, so a dropout shows. (`QXYSeries.append`, which a TimeSeriesBuffer uses, drops
 NaN and infinite points with the warning "Ignored NaN, Inf, or -Inf value.", and its line joins
 across a dropout; `replace` and `replaceNp` keep them.) `history` keeps the values as they were
-given, and `sync_scrolling_chart` leaves NaN and infinite values out of the y range.
+given; neither sync lets a non-finite value reach an axis.
 
 Arguments are checked as in `larkui.plotdeck`: an `int` parameter takes an int as it is and
 another number through `int()` (2.9 becomes 2, True becomes 1), and refuses anything else with
 TypeError ``Argument 'NAME' has incorrect type (expected int, got TYPE)``; a `float` parameter
-goes through `float()` (Python's own TypeError ``must be real number, not str``). A wrong
+goes through the float conversion (a float subclass gives the float it holds, any other number
+goes through `float()`; Python's own TypeError ``must be real number, not str``). A wrong
 argument count gives ``NAME() takes exactly N positional arguments (M given)``, counting `self`;
 an unknown keyword ``NAME() got an unexpected keyword argument 'K'``.
 
-The module's namespace holds `QPointF` (PySide6.QtCore's), `np` (NumPy), `StreamBuffer` and
-`StreamHistory`. A flush that builds points looks `QPointF` up there at each call; NumPy's
-`empty`, `float64` and `ascontiguousarray` and `QXYSeries.replace` and `replaceNp` are taken once,
-at import, so rebinding `np` changes nothing. `add_point` and `add_points` touch no Qt object;
-`flush`, `clear` and `is_visible` call the series, on the thread that owns it (the GUI thread).
+The module's namespace holds `QPointF` (PySide6.QtCore's), `np` (NumPy), `StreamBuffer`,
+`StreamHistory` and `sync_stream_chart` (and `_C_API`, a capsule that `larkui.plotdeck` reads a
+history through). A write that builds points looks `QPointF` up there at each call; NumPy's
+`empty`, `float64` and `ascontiguousarray`, `QXYSeries.replace`, `replaceNp` and `clear`,
+`QFontMetricsF` and `QValueAxis.TickType.TicksDynamic` are taken once, at import, so rebinding
+`np` changes nothing. `add_point` and `add_points` touch no Qt object; `flush`, `clear`,
+`is_visible` and `sync_stream_chart` call the series and axes, on the thread that owns them (the
+GUI thread).
 
 Importing the module warns (RuntimeWarning) when it was compiled for another Python version
 than the running one; NumPy and PySide6's QtCharts must be installed. The module can be loaded
@@ -49,10 +59,10 @@ into one interpreter per process.
 """
 
 from collections.abc import Iterator, Sequence
-from typing import ClassVar, SupportsIndex, final, overload
+from typing import ClassVar, Literal, SupportsIndex, final, overload
 
 from numpy.typing import ArrayLike
-from PySide6.QtCharts import QXYSeries
+from PySide6.QtCharts import QValueAxis, QXYSeries
 from typing_extensions import disjoint_base
 
 @disjoint_base
@@ -60,9 +70,10 @@ class StreamBuffer:
     """A rolling buffer for one XY series of a scrolling chart, written to it in one bulk call.
 
     The producer adds samples with `add_point` and `add_points` into a store of doubles of the
-    buffer's own, which keeps the newest max(`window`, `max_history`) samples and overwrites the
-    oldest; these calls touch no Qt object. `flush` writes the newest `window` samples to the
-    series in one call, replacing what it held, so the series never holds more than one window:
+    buffer's own, which keeps the newest samples and overwrites the oldest; these calls touch no
+    Qt object and make no Python object. `sync_stream_chart` (or `flush`) writes the newest
+    `window` samples to the series in one call, replacing what it held, so the series never
+    holds more than one window:
 
     - one `QXYSeries.replaceNp(series, xs, ys)` with two float64 arrays for a genuine PySide6 XY
       series (`QLineSeries`, `QScatterSeries`, `QSplineSeries` or a subclass) whose `replace` is
@@ -71,17 +82,26 @@ class StreamBuffer:
     - one `series.replace(points)` with a list of `QPointF` made with the module's `QPointF`, for
       anything else (a subclass that overrides `replace`, a recording double).
 
-    Without a `display_budget`, or while the window holds at most `display_budget` samples, every
-    sample of the window becomes one point, oldest first. With a display budget B and more than B
-    samples in the window, the window is decimated: its n samples are cut into B // 2 buckets of
-    consecutive samples with equal counts (bucket k holds samples n*k // (B//2) up to
-    n*(k+1) // (B//2)); each bucket is written as its sample with the smallest finite y and its
+    The display budget: with `display_budget=None`, or while the window holds at most B samples
+    (the budget), every sample of the window becomes one point, oldest first. With the default,
+    "auto", B is two points per pixel column of the plot area of the series' chart
+    (`2 * int(series.chart().plotArea().width())`), read again at every write, so a resized chart
+    is followed; a series with no chart (or no `chart()` method), or a plot area under one pixel
+    wide, gets every sample. An int B is used as it is.
+
+    Decimation, with more than B samples in the window: buckets have L = ceil(window / (B // 2))
+    samples each, and their edges lie at multiples of L of the samples' absolute index (the count
+    of samples added to the buffer before them, never reset), so a sample stays in its bucket for
+    as long as it is on screen. Each bucket from the one that holds the window's oldest sample to
+    the one that holds the newest is written as its sample with the smallest finite y and its
     sample with the largest finite y (the first of equal values), plus one gap at its first
-    non-finite sample when it holds one, in sample order. A bucket whose smallest and largest are
-    one sample (a flat bucket, or a single finite value) gives one point, a bucket with no finite
-    value just its gap. A decimated flush writes at most 3 * (B // 2) points (which is more than
-    B for an odd B or with gaps: B=5 writes up to 6), and every peak and dip of the window stays
-    visible.
+    sample that cannot be drawn, in sample order; the first bucket is written whole while the
+    store holds it, its samples before the window's left end lying left of the x range. So the
+    line does not shimmer as it scrolls: after any write, every bucket that holds only samples
+    that were on screen before keeps its points exactly. A bucket whose smallest and largest are
+    one sample gives one point, a bucket with no finite value just its gap; a write gives at
+    most 3 * (samples written // L + 2) points, about B for a full window, and every peak and
+    dip stays visible.
 
     A sample whose x or y is NaN, inf or -inf is written as a gap: y NaN, x kept when finite and
     NaN otherwise, which Qt Charts draws as a break in the line (where a TimeSeriesBuffer's
@@ -90,7 +110,8 @@ class StreamBuffer:
 
     With `larkui.plotdeck.sync_scrolling_chart` a StreamBuffer stands in for a TimeSeriesBuffer,
     and both kinds can share one list: `history` holds the newest `max_history` y values, oldest
-    first, whatever has been flushed; `last_x` is the x of the newest sample that the last flush
+    first, whatever has been written (by default at least the whole window, so the y range
+    covers every sample on screen); `last_x` is the x of the newest sample that the last write
     wrote; `is_visible` is `series.isVisible()`. For the same samples the axes come out the same.
     `sync_snapshot_chart` needs a TimeSeriesBuffer's frames: a StreamBuffer in its list is
     flushed and then, when its series is visible, raises AttributeError
@@ -109,48 +130,50 @@ class StreamBuffer:
     """
 
     series: QXYSeries
-    """The series that `flush` and `clear` write to, as given to `__init__`; you may assign another.
+    """The series that writes and `clear` go to, as given to `__init__`; you may assign another.
 
     Not checked: anything with `replace` (taking a list of `QPointF`), `clear`, `isVisible` and
-    `setVisible` works. After an assignment the next flush with new samples writes the whole
-    window to the new series; the old one keeps its points. Deleting the attribute makes `flush`,
-    `clear` and `is_visible` raise AttributeError ``'StreamBuffer' object has no attribute
-    'series'``.
+    `setVisible` works (and `chart()` for an automatic budget). After an assignment the next
+    write with new samples writes the whole window to the new series; the old one keeps its
+    points. Deleting the attribute makes `flush`, `clear`, `is_visible` and `sync_stream_chart`
+    raise AttributeError ``'StreamBuffer' object has no attribute 'series'``.
     """
 
     @property
     def last_x(self) -> float:
-        """The x of the newest sample written by the last flush (read-only).
+        """The x of the newest sample when the series was last written (read-only).
 
-        The int 0 until a flush writes, and again after `clear()` or `__init__`; afterwards a
-        float, the sample's x as given (NaN or inf too, which `sync_scrolling_chart` ignores when
-        it scrolls). With decimation the newest sample need not be among the points written;
-        `last_x` is its x all the same. A flush that fails leaves it as it was.
+        The int 0 until a write, and again after `clear()` or `__init__`; afterwards a float, the
+        sample's x as given (NaN or inf too, which the syncs ignore when they scroll). With
+        decimation the newest sample need not be among the points written; `last_x` is its x all
+        the same. A write that fails leaves it as it was.
         """
 
     @property
     def window(self) -> int:
-        """How many of the newest samples a flush writes, before any decimation (read-only).
+        """How many of the newest samples a write writes, before any decimation (read-only).
 
         The `window` given to `__init__`, from 1 to 10,000,000; call `__init__` again to change
-        it (which starts the buffer afresh). A window of N samples with x = sample numbers fits
-        `sync_scrolling_chart(..., window_size=N)`.
+        it (which starts the buffer afresh). With x = sample numbers, a window of N samples fits
+        `sync_stream_chart(..., window=N)`.
         """
 
     @property
     def display_budget(self) -> int | None:
-        """The most samples a flush writes one per point before it decimates the window, or None.
+        """The most samples a write writes one per point before it decimates the window.
 
-        The `display_budget` given to `__init__`: None (every sample of the window is written) or
-        an int from 2 to 10,000,000. Read-only.
+        The `display_budget` given to `__init__`: "auto" (two points per pixel column of the
+        plot, the default), None (every sample of the window is written) or an int from 2 to
+        10,000,000. Read-only.
         """
 
     @property
     def max_history(self) -> int:
         """How many of the newest y values `history` offers (read-only).
 
-        The `max_history` given to `__init__`, or 0 when that was 0 or less; at most 10,000,000.
-        Unlike a TimeSeriesBuffer's it cannot be assigned: call `__init__` again.
+        max(`window`, 10000) when `__init__` was given None (the default), else the
+        `max_history` given, or 0 when that was 0 or less; at most 10,000,000. Unlike a
+        TimeSeriesBuffer's it cannot be assigned: call `__init__` again.
         """
 
     def __init__(
@@ -158,14 +181,17 @@ class StreamBuffer:
         series: QXYSeries,
         window: int,
         *,
-        display_budget: int | None = None,
-        max_history: int = 10000,
+        display_budget: int | Literal['auto'] | None = "auto",
+        max_history: int | None = None,
     ) -> None:
-        """Start empty, for `series`, writing the newest `window` samples at each flush.
+        """Start empty, for `series`, writing the newest `window` samples at each write.
 
         Nothing is called on the series. The buffer allocates at once its store of
-        max(`window`, `max_history`) samples (16 bytes each) and the two float64 arrays a flush
-        writes from (`window` points, or 3 * (`display_budget` // 2) with decimation).
+        max(`window` + a spare, `max_history`) samples (16 bytes each; the spare holds the part
+        of the oldest bucket before the window: 1 without a budget, a bucket's length with an
+        int budget, window // 64 + 1 with "auto"), and the two float64 arrays a write fills
+        (`window` points, or about 3 * (`display_budget` // 2) with decimation; with "auto" at
+        the first write). The arrays are made again only when a write needs more points.
 
         Calling `__init__` again on a buffer starts it afresh: a new empty store with the new
         limits, `series` replaced, `last_x` back to 0; the samples held before are dropped and
@@ -178,20 +204,23 @@ class StreamBuffer:
                 `QPointF`), `clear`, `isVisible` and `setVisible` works (not checked).
             window: how many of the newest samples the series shows; an int, or a number
                 through `int()`; at least 1, at most 10,000,000.
-            display_budget: None to write every sample of the window, or the most samples
-                written one per point: a larger window is decimated to at most
-                3 * (display_budget // 2) points (see the class). An int, or a number through
-                `int()`; at least 2, at most 10,000,000. Keyword-only, default None.
+            display_budget: "auto" for two points per pixel column of the plot area of the
+                series' chart (every sample when there is none), None to write every sample of
+                the window, or the most samples written one per point: an int, or a number
+                through `int()`, from 2 to 10,000,000. A larger window is decimated (see the
+                class). Keyword-only, default "auto".
             max_history: how many of the newest y values `history` offers, for the y range of
-                `sync_scrolling_chart`; an int, or a number through `int()`; 0 or less keeps no
+                `larkui.plotdeck.sync_scrolling_chart`: None for max(`window`, 10000), so that it
+                covers the window; an int, or a number through `int()`, where 0 or less keeps no
                 values; at most 10,000,000. It never limits the window. Keyword-only, default
-                10000, as for TimeSeriesBuffer.
+                None.
 
         Raises:
             ValueError: ``window must be at least 1 (got N)``, ``display_budget must be at
                 least 2 (got N)``, with N after `int()`; ``window of N points is more than a
                 StreamBuffer holds (at most 10000000)`` (likewise `display_budget`,
-                `max_history`).
+                `max_history`); ``display_budget must be 'auto', None or a number of points
+                (got 'TEXT')`` for another string.
             TypeError: ``Argument 'window' has incorrect type (expected int, got TYPE)``
                 (likewise `display_budget`, `max_history`); ``__init__() takes exactly 3
                 positional arguments (N given)`` when a keyword-only argument is passed
@@ -200,17 +229,18 @@ class StreamBuffer:
         """
 
     def add_point(self, x: float, y: float) -> None:
-        """Add one sample; nothing reaches the series until `flush`.
+        """Add one sample; nothing reaches the series until it is written.
 
         The sample is stored as two doubles, overwriting the oldest once the store is full, and
-        its y joins `history` at once. NaN and infinite values are kept (a flush writes them as
+        its y joins `history` at once. NaN and infinite values are kept (a write shows them as
         gaps).
 
         Args:
-            x: the sample's x in axis units (a sample number, a time), converted with `float()`.
-                Keep it increasing: the window is the newest samples by arrival, not by x, and
-                `sync_scrolling_chart` scrolls to `last_x`.
-            y: the sample's value, converted with `float()`.
+            x: the sample's x in axis units (a sample number, a time), through the float
+                conversion. Keep it increasing: the window is the newest samples by arrival, not
+                by x, and the syncs scroll to the newest x.
+            y: the sample's value, through the float conversion (a float subclass gives the float
+                it holds; a NumPy scalar or an int what `float()` gives).
 
         Raises:
             TypeError: Python's own (``must be real number, not str``) when `x` or `y` is not a
@@ -223,12 +253,14 @@ class StreamBuffer:
         """Add a block of samples, oldest first, as a data source delivers it.
 
         A one-dimensional, contiguous float64 array in native byte order is read in place;
-        anything else (a list, an integer or float32 array, a strided view, big-endian data, a
+        another array (an integer or float32 array, a strided view, big-endian data, a NumPy
         scalar, which counts as one sample) goes through
-        `numpy.ascontiguousarray(block, dtype=numpy.float64)` first. Of a block longer than the
-        store only the newest max(`window`, `max_history`) samples are kept. An empty block
-        changes nothing: a flush after it returns False when nothing else arrived. Like
-        `add_point`, it touches no Qt object.
+        `numpy.ascontiguousarray(block, dtype=numpy.float64)`, which converts the numbers of a
+        numeric dtype exactly. A list, a tuple or any other sequence or iterable is converted
+        element by element as `add_point` converts its y, so both store the same double for the
+        same number; a lone number counts as one sample. Of a block longer than the store only
+        the newest samples are kept. An empty block changes nothing: a flush after it returns
+        False when nothing else arrived. Like `add_point`, it touches no Qt object.
 
         Args:
             x: the samples' x values, a one-dimensional array or sequence of numbers.
@@ -236,24 +268,29 @@ class StreamBuffer:
 
         Raises:
             ValueError: ``add_points takes blocks of equal length (x has N values, y has M)``;
-                ``add_points takes one-dimensional blocks (x has N dimensions)`` (likewise y);
-                NumPy's own ValueError or TypeError when a block cannot be converted (``could
-                not convert string to float: 'a'``). Nothing is added then.
+                ``add_points takes one-dimensional blocks (x has N dimensions)`` (likewise y)
+                for an array; NumPy's own ValueError or TypeError when an array cannot be
+                converted. Nothing is added then.
+            TypeError: ``must be real number, not TYPE`` for an element of a sequence that is no
+                number (a string, a nested list); ``add_points takes arrays or sequences of
+                numbers, not None (x)``. Nothing is added.
             RuntimeError: when the buffer was never initialised.
         """
 
     def flush(self) -> bool:
-        """Write the window to the series in one call, when samples arrived since the last flush.
+        """Write the window to the series in one call, when samples arrived since the last write.
 
-        With no sample added since the last flush that wrote (or since `clear()` or `__init__`),
-        nothing is called and the result is False. Otherwise the newest min(`window`, samples
-        held) samples are laid out as points, oldest first, each as it is or, with a display
-        budget and a larger window, decimated (see the class), non-finite ones as gaps, and
-        written in one call: `QXYSeries.replaceNp` for a genuine PySide6 XY series whose
-        `replace` is the binding's own, else `series.replace(list of QPointF)`. The series then
-        holds exactly those points. `last_x` becomes the newest sample's x, as a float, and a
-        hidden series is shown again (`setVisible(True)` when `isVisible()` is false, for
-        instance after a click on its legend marker).
+        With no sample added since the last write (or since `clear()` or `__init__`), nothing is
+        called and the result is False. Otherwise, with the automatic budget, the plot area of
+        the series' chart is read (`series.chart().plotArea().width()`); the newest
+        min(`window`, samples held) samples are laid out as points, oldest first, each as it is
+        or, beyond the budget, decimated (see the class), non-finite ones as gaps, and written in
+        one call: `QXYSeries.replaceNp` for a genuine PySide6 XY series whose `replace` is the
+        binding's own, else `series.replace(list of QPointF)`. The series then holds exactly
+        those points. `last_x` becomes the newest sample's x, as a float, and a hidden series is
+        shown again (`setVisible(True)` when `isVisible()` is false, for instance after a click
+        on its legend marker); `sync_stream_chart`, which sets the axes too, leaves hidden
+        series hidden.
 
         Errors of the series calls propagate. When the write fails, `last_x` is unchanged and
         the samples still count as new, so the next flush writes again; an error of `isVisible`
@@ -273,7 +310,7 @@ class StreamBuffer:
 
         Calls `series.clear()` first, then drops every sample (`history` becomes empty) and sets
         `last_x` to the int 0; `window`, `display_budget`, `max_history` and `series` keep their
-        values. The next flush writes nothing until a sample arrives. An error of
+        values. The next write writes nothing until a sample arrives. An error of
         `series.clear()` propagates before anything in the buffer is reset.
 
         Raises:
@@ -284,8 +321,9 @@ class StreamBuffer:
     def is_visible(self) -> bool:
         """Whether the series is visible: `series.isVisible()`, read afresh each time (read-only).
 
-        `sync_scrolling_chart` leaves hidden buffers out of the y range (and still flushes them,
-        which shows them again). Raises AttributeError when there is no `series`.
+        Both syncs leave hidden buffers out of the y range; `sync_stream_chart` does not write
+        them, `sync_scrolling_chart` flushes them, which shows them again. Raises AttributeError
+        when there is no `series`.
         """
 
     @property
@@ -293,9 +331,10 @@ class StreamBuffer:
         """The y values of the newest samples, oldest first, at most `max_history`: a live view.
 
         Each read gives a new `StreamHistory` over the buffer's store (read-only): it follows the
-        samples as they arrive, whether flushed or not, and is empty after `clear()`. Slicing it
-        gives a list of floats (`buffer.history[-10:]`); `list(buffer.history)` copies it. The
-        values are as given, NaN and infinite ones included.
+        samples as they arrive, whether written or not, and is empty after `clear()`. Its floats
+        are made when they are read; slicing it gives a list of floats
+        (`buffer.history[-10:]`), and `list(buffer.history)` copies it. The values are as given,
+        NaN and infinite ones included.
         """
 
 @final
@@ -311,10 +350,11 @@ class StreamHistory(Sequence[float]):
     IndexError ``StreamHistory index out of range``, a key of another type TypeError
     ``StreamHistory indices must be integers or slices, not TYPE``), iteration, `in`,
     `reversed()` and sequence patterns in `match`. A slice is a new list of floats
-    (`history[-100:]`), which is what `sync_scrolling_chart` takes of it; `list(history)` copies
-    all of it. It compares equal to a list, a tuple or a StreamHistory holding the same values in
-    the same order (`==` and `!=` only). The values are floats as they were given, NaN and
-    infinite ones included.
+    (`history[-100:]`), the values `sync_scrolling_chart` takes of it (which reads a genuine
+    StreamHistory's doubles without making the list); `list(history)` copies all of it. It
+    compares equal to a list, a tuple or a StreamHistory holding the same values in the same
+    order (`==` and `!=` only). The values are floats made when they are read, equal to the ones
+    given, NaN and infinite ones included.
 
     It is a `collections.abc.Sequence` (registered as one), with `index` and `count` as a list
     has them, but not a list: it cannot be changed (item assignment raises TypeError), is
@@ -404,3 +444,94 @@ class StreamHistory(Sequence[float]):
         """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
+
+def sync_stream_chart(
+    buffers: list[StreamBuffer] | tuple[StreamBuffer, ...],
+    axX: QValueAxis,
+    axY: QValueAxis,
+    window: float,
+    *,
+    fixed_y_range: tuple[float, float] | None = None,
+    margin_ratio: float = 0.1,
+) -> None:
+    """Bring one chart up to date: set both axes, then write every visible buffer in one call.
+
+    Call it from the GUI timer with the buffers of one chart and its two value axes. In order:
+
+    1. The arguments are checked (see Raises); nothing is called before.
+    2. What Qt knows is read: `series.isVisible()` of every buffer, the plot area of the series'
+       chart (`series.chart().plotArea()`, once per chart: the first buffer whose series has a
+       chart gives the axes' pixel lengths; a series without `chart()` or with no chart has
+       none), the axes' `min()` and `max()`, and their label fonts (`labelsFont()`, measured with
+       `QFontMetricsF`).
+    3. X range: (lo, lo + window), where lo is the later of the oldest finite x that any buffer
+       holds and the newest finite x of any buffer minus `window`. So the axis starts at the
+       first sample while the data is shorter than the window, and then scrolls with the newest
+       sample at its right end. New samples count at once (this call writes them). Hidden
+       buffers move the x axis like visible ones. With no finite x in any buffer the range is
+       (0, window).
+    4. Y range: `fixed_y_range` as given; otherwise the smallest and largest finite y of every
+       sample that the visible buffers write (each one's window, decimated or not, see
+       `StreamBuffer`), read from the buffers' stores of doubles, widened by margin_ratio x
+       their span on each side. A constant (a span of at most 1e-12 of the values) gets a tenth
+       of its value on each side, or 1 about zero. A spike anywhere on screen is always inside
+       the axis. With no such sample (no visible buffer, or no drawable sample), the y axis is
+       left as it was.
+    5. Ticks, on both axes: Qt's dynamic ticks (`TicksDynamic`) at a round step, 1, 2 or 5
+       times a power of ten, the smallest whose labels all fit the axis' pixel length (the plot
+       area's height for y, its width for x): each label's share of that length holds the label
+       (the label font's line height plus 3 pixels for y, the widest label's advance plus 3 for
+       x) and Qt's 8 pixels of padding, which is what Qt Charts needs to draw a label whole
+       instead of as "...". The label format shows the step's digits (``%.0f`` for a step of 1
+       or more, ``%.1f`` for 0.2, ...), or an exponent (``%.2e``) where that is much shorter and
+       the range does not cross zero. The anchor is 0 (near the range for values far from
+       zero), so the ticks stay on round values as the axis scrolls, and no label reads "-0.0".
+       A chart not laid out yet counts as 100 pixels.
+    6. When either range changes, every series about to be written is emptied first
+       (`QXYSeries.clear`, for a PySide6 series); then the tick settings are written (only
+       those that changed cost Qt anything), then the ranges (only a range that changes), and
+       the chart's layout is brought up to date when new tick settings invalidated it.
+    7. Every visible buffer that holds samples is written, in list order, when it has new
+       samples or when an axis range changed (a line written again costs Qt one layout; a line
+       kept through a range change costs it one per axis): as `flush` writes it, in one call,
+       and `last_x` is updated. So Qt lays each line out once per tick.
+
+    Hidden buffers (`series.isVisible()` false, after a click on a legend marker, say) are
+    neither written nor shown again by this call, so a legend click that hides a line sticks;
+    their new samples wait for a later write (a `flush`, or this call once the series is visible
+    again). Non-finite values never reach `setRange`.
+
+    Args:
+        buffers: a `list` or `tuple` of the chart's `StreamBuffer` objects (each set up by
+            `__init__`); may be empty. The call works on a copy, so code run by Qt that changes
+            your list does not change the call.
+        axX: the chart's X value axis (a `QValueAxis`).
+        axY: the chart's Y value axis (a `QValueAxis`).
+        window: the span of the x axis in x units (sample numbers, seconds, ...): a finite number
+            above 0, converted to a float.
+        fixed_y_range: None for an automatic y range, or a pair (y_min, y_max) of finite numbers
+            with y_min < y_max, written as it is. Keyword-only, default None.
+        margin_ratio: the margin added below and above the automatic y range, as a fraction of
+            its span: a finite number of at least 0. Keyword-only, default 0.1.
+
+    Returns:
+        None.
+
+    Raises:
+        TypeError: ``sync_stream_chart takes a list or tuple of StreamBuffer objects (got TYPE)``;
+            ``sync_stream_chart takes StreamBuffer objects (buffers[I] is a TYPE)``; the float
+            conversion's own error for `window`, `margin_ratio` or an end of `fixed_y_range`.
+        ValueError: ``window must be a finite number above 0 (got W)``, ``margin_ratio must be a
+            finite number of at least 0 (got M)``, ``fixed_y_range must be None or two finite
+            numbers, the first below the second (got R)``, ``too many values to unpack (expected
+            2)`` or ``need more than N values to unpack``.
+        RuntimeError: ``buffers[I] was never initialised: StreamBuffer.__init__ did not run``;
+            Qt's own (``Internal C++ object ... already deleted``) for a series or axis deleted
+            on the C++ side.
+        AttributeError: ``'StreamBuffer' object has no attribute 'series'`` when a buffer's
+            `series` was deleted.
+
+    An error of a Qt call propagates at once; what was done before stays done. Code that Qt
+    runs during the call (a slot connected to a series' signals, say) may change the buffers:
+    each one is read afresh before it is written.
+    """

@@ -6,7 +6,11 @@
 // that is not finite.
 #include "callables.gen.hpp"
 
+#include "../streaming/capi.hpp"
+#include "../streaming/scan.hpp"
+
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace plotdeck {
@@ -19,6 +23,7 @@ const Name s_math{"math"}, s_np{"np"};
 const Name s_flush{"flush"}, s_last_x{"last_x"}, s_history{"history"}, s_is_visible{"is_visible"},
     s_last_snapshot_data{"last_snapshot_data"}, s_last_snapshot_offset{"last_snapshot_offset"};
 const Name s_setRange{"setRange"}, s_setTickCount{"setTickCount"}, s_tickCount{"tickCount"};
+const Name s_streaming{"larkui.streaming"}, s_C_API{"_C_API"};
 const Name s_floor{"floor"}, s_ceil{"ceil"}, s_min{"min"}, s_max{"max"}, s_isfinite{"isfinite"}, s_extend{"extend"}, s_dtype{"dtype"},
     s_kind{"kind"};
 
@@ -97,15 +102,36 @@ struct Extremes {
     explicit operator bool() const { return static_cast<bool>(lo); }
 };
 
-// `lo - margin, hi + margin`, or the extremes themselves where a margin would make an end
+// The automatic y range of both syncs: `lo - margin, hi + margin` with margin = span x
+// margin_ratio (1.0 where that is 0), or the extremes themselves where a margin would make an end
 // non-finite (a huge span, an infinite or NaN margin ratio).
-void set_range_with_margin(PyObject* axis, PyObject* lo, PyObject* hi, PyObject* margin, PyObject* float64) {
+void set_range_with_margin(PyObject* axis, PyObject* lo, PyObject* hi, PyObject* span, const Real& margin_ratio,
+                           PyObject* float64) {
+    Ref margin = mul(span, margin_ratio.as_float());
+    if (test(margin, 0, Py_EQ)) margin = float_of(1.0);
     Ref low = sub(lo, margin), high = add(hi, margin);
     if (non_finite(low.get(), float64) || non_finite(high.get(), float64)) {
         call_method(axis, s_setRange, lo, hi);
         return;
     }
     call_method(axis, s_setRange, low, high);
+}
+
+// Flushes each buffer of the list, then runs step(buffer): the list is read afresh at each step,
+// as iterating it would, since a flush may change it.
+template <class Step>
+void flush_each(PyObject* buffers, Step&& step) {
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(buffers); ++i) {
+        Ref buf = Ref::borrow(PyList_GET_ITEM(buffers, i));
+        call_method(buf, s_flush);
+        step(buf);
+    }
+}
+
+// The y range a caller fixed: `y_min, y_max = fixed_y_range`, then setRange(y_min, y_max).
+void set_fixed_range(PyObject* axis, PyObject* fixed_y_range) {
+    auto [y_min, y_max] = unpack_pair(fixed_y_range);
+    call_method(axis, s_setRange, y_min, y_max);
 }
 
 // ---- sync_scrolling_chart ----
@@ -160,6 +186,42 @@ public:
         if (i < stop) rest_ = Ref::steal(PyList_GetSlice(values, i, stop));
     }
 
+    // The values of a StreamHistory from `start` on, read from its store of doubles: the same
+    // values its slice would give, folded the same way, without a float object per value.
+    void take_doubles(const streaming::CApi& api, PyObject* history, Py_ssize_t start) {
+        const double *first, *second;
+        Py_ssize_t first_n, second_n;
+        api.history_runs(history, start, &first, &first_n, &second, &second_n);
+        const streaming::scan::Run runs[2] = {{nullptr, first, first_n}, {nullptr, second, second_n}};
+        if (rest_) {
+            // Collected as floats, as the slice would have been. Making floats and growing a list
+            // run no Python code, so the runs stay valid meanwhile.
+            for (const auto& run : runs)
+                for (Py_ssize_t i = 0; i < run.n; ++i) check(PyList_Append(rest_.get(), float_of(run.y[i]).get()));
+            return;
+        }
+        streaming::scan::Extremes e;
+        for (const auto& run : runs) {
+            streaming::scan::Extremes part = streaming::scan::value_extremes(run.y, run.n);
+            // The sign of a zero is the first equal value's, as min() and max() keep it.
+            part.lo = streaming::scan::first_of_equal(run, part.lo);
+            part.hi = streaming::scan::first_of_equal(run, part.hi);
+            e.take(part);
+        }
+        if (!e.found) return;
+        Ref lo = float_of(e.lo), hi = float_of(e.hi);
+        if (!lo_) {
+            lo_ = std::move(lo);
+            hi_ = std::move(hi);
+            return;
+        }
+        // An earlier value may be an int, compared as the host compares an int with a float.
+        if (PyFloat_CheckExact(lo_.get()) ? e.lo < PyFloat_AS_DOUBLE(lo_.get()) : test(lo.get(), lo_.get(), Py_LT))
+            lo_ = std::move(lo);
+        if (PyFloat_CheckExact(hi_.get()) ? e.hi > PyFloat_AS_DOUBLE(hi_.get()) : test(hi.get(), hi_.get(), Py_GT))
+            hi_ = std::move(hi);
+    }
+
     // Any other sliced history: its values are collected as list.extend would take them.
     void take_values(PyObject* values) {
         if (!rest_) rest_ = Ref::steal(PyList_New(0));
@@ -173,20 +235,42 @@ public:
     }
 };
 
+// The C interface of larkui.streaming, when `history` is a genuine StreamHistory: looked up only
+// for an object whose type has that name, found in the loaded module's namespace without running
+// any code, and trusted only when its history type is the object's own. `holder` keeps the
+// capsule for the rest of the call.
+const streaming::CApi* stream_api(PyObject* history, Ref& holder) {
+    if (std::strcmp(Py_TYPE(history)->tp_name, "larkui.streaming.StreamHistory") != 0) return nullptr;
+    if (!holder) {
+        Ref module = Ref::steal_nullable(PyImport_GetModule(s_streaming.get()));
+        if (!module && PyErr_Occurred()) throw_error();
+        PyObject* capsule = module && PyModule_Check(module.get())
+                                ? PyDict_GetItemWithError(PyModule_GetDict(module.get()), s_C_API.get())
+                                : nullptr;
+        if (!capsule && PyErr_Occurred()) throw_error();
+        if (!capsule || !PyCapsule_CheckExact(capsule)) return nullptr;
+        holder = Ref::borrow(capsule);
+    }
+    auto* api = static_cast<const streaming::CApi*>(PyCapsule_GetPointer(holder.get(), streaming::capi_capsule_name));
+    if (!api) {
+        expect_error(PyExc_ValueError);  // a capsule of another name
+        return nullptr;
+    }
+    if (api->version != streaming::capi_version || api->history_type != Py_TYPE(history)) return nullptr;
+    return api;
+}
+
 }  // namespace
 
 // sync_scrolling_chart(buffers, axX, axY, window_size, fixed_y_range, margin_ratio, y_tick_cnt,
 //                      small_span_padding)
 Ref sync_scrolling_chart(const Env& env, const args::sync_scrolling_chart& a) {
     Ref current_max_x = int_of(0);
-    // The list is read afresh at each step, as iterating it would: a flush may change it.
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(a.buffers); ++i) {
-        Ref buf = Ref::borrow(PyList_GET_ITEM(a.buffers, i));
-        call_method(buf, s_flush);
+    flush_each(a.buffers, [&](const Ref& buf) {
         Ref last_x = getattr(buf.get(), s_last_x);
         if (test(last_x.get(), current_max_x.get(), Py_GT) && !non_finite(last_x.get()))
             current_max_x = std::move(last_x);
-    }
+    });
 
     Ref x_min, x_max;
     if (test(current_max_x.get(), a.window_size, Py_LT)) {
@@ -206,8 +290,7 @@ Ref sync_scrolling_chart(const Env& env, const args::sync_scrolling_chart& a) {
     }
 
     if (a.fixed_y_range != Py_None) {
-        auto [y_min, y_max] = unpack_pair(a.fixed_y_range);
-        call_method(a.axY, s_setRange, y_min, y_max);
+        set_fixed_range(a.axY, a.fixed_y_range);
         if (a.y_tick_cnt != Py_None)
             call_method(a.axY, s_setTickCount, a.y_tick_cnt);
         else
@@ -222,6 +305,7 @@ Ref sync_scrolling_chart(const Env& env, const args::sync_scrolling_chart& a) {
     if (slice_start == -1 && PyErr_Occurred()) throw_error();
 
     RecentValues values;
+    Ref capsule;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(a.buffers); ++i) {
         Ref buf = Ref::borrow(PyList_GET_ITEM(a.buffers, i));
         if (!truth(getattr(buf.get(), s_is_visible).get())) continue;
@@ -232,6 +316,12 @@ Ref sync_scrolling_chart(const Env& env, const args::sync_scrolling_chart& a) {
             Py_ssize_t start = slice_start, stop = PY_SSIZE_T_MAX;
             PySlice_AdjustIndices(n, &start, &stop, 1);
             values.take_list_tail(history.get(), start);
+        } else if (const streaming::CApi* api = stream_api(history.get(), capsule)) {
+            const Py_ssize_t n = api->history_length(history.get());
+            if (n == 0) continue;
+            Py_ssize_t start = slice_start, stop = PY_SSIZE_T_MAX;
+            PySlice_AdjustIndices(n, &start, &stop, 1);
+            values.take_doubles(*api, history.get(), start);
         } else {
             if (!truth(history.get())) continue;
             Ref slice = Ref::steal(PySlice_New(from_end.get(), nullptr, nullptr));
@@ -267,9 +357,7 @@ Ref sync_scrolling_chart(const Env& env, const args::sync_scrolling_chart& a) {
         return none();
     }
 
-    Ref margin = mul(span, a.margin_ratio.as_float());
-    if (test(margin, 0, Py_EQ)) margin = float_of(1.0);
-    set_range_with_margin(a.axY, raw_min, raw_max, margin.get(), numpy_float64(env));
+    set_range_with_margin(a.axY, raw_min, raw_max, span.get(), a.margin_ratio, numpy_float64(env));
     if (a.y_tick_cnt != Py_None)
         call_method(a.axY, s_setTickCount, a.y_tick_cnt);
     else
@@ -316,12 +404,10 @@ Ref sync_snapshot_chart(const Env& env, const args::sync_snapshot_chart& a) {
     bool has_visible_data = false;
     PyObject* float64 = numpy_float64(env);
 
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(a.buffers); ++i) {
-        Ref buf = Ref::borrow(PyList_GET_ITEM(a.buffers, i));
-        call_method(buf, s_flush);
-        if (!truth(getattr(buf.get(), s_is_visible).get())) continue;
+    flush_each(a.buffers, [&](const Ref& buf) {
+        if (!truth(getattr(buf.get(), s_is_visible).get())) return;
         Ref data = getattr(buf.get(), s_last_snapshot_data);
-        if (data.is_none()) continue;
+        if (data.is_none()) return;
         has_visible_data = true;
 
         Ref offset = getattr(buf.get(), s_last_snapshot_offset);
@@ -333,14 +419,14 @@ Ref sync_snapshot_chart(const Env& env, const args::sync_snapshot_chart& a) {
             if (test(max_x.get(), global_x_max.get(), Py_GT)) global_x_max = std::move(max_x);
         }
 
-        if (a.fixed_y_range != Py_None) continue;
+        if (a.fixed_y_range != Py_None) return;
         // NumPy refuses to reduce an empty frame; it still counts for the x extent above.
-        if (d_len == 0) continue;
+        if (d_len == 0) return;
         Extremes e = frame_extremes(env, data.get(), float64);
-        if (!e) continue;
+        if (!e) return;
         if (test_value(e.lo.get(), global_y_min.get(), Py_LT, float64)) global_y_min = std::move(e.lo);
         if (test_value(e.hi.get(), global_y_max.get(), Py_GT, float64)) global_y_max = std::move(e.hi);
-    }
+    });
 
     if (!has_visible_data) return none();
 
@@ -349,16 +435,13 @@ Ref sync_snapshot_chart(const Env& env, const args::sync_snapshot_chart& a) {
     call_method(a.axX, s_setRange, global_x_min, global_x_max);
 
     if (a.fixed_y_range != Py_None) {
-        auto [y_min, y_max] = unpack_pair(a.fixed_y_range);
-        call_method(a.axY, s_setRange, y_min, y_max);
+        set_fixed_range(a.axY, a.fixed_y_range);
         return none();
     }
 
     if (test_value(global_y_max.get(), global_y_min.get(), Py_GE, float64)) {
         Ref span = sub(global_y_max, global_y_min);
-        Ref margin = mul(span, a.margin_ratio.as_float());
-        if (test(margin, 0, Py_EQ)) margin = float_of(1.0);
-        set_range_with_margin(a.axY, global_y_min.get(), global_y_max.get(), margin.get(), float64);
+        set_range_with_margin(a.axY, global_y_min.get(), global_y_max.get(), span.get(), a.margin_ratio, float64);
     }
     return none();
 }

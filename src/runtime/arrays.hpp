@@ -4,6 +4,8 @@
 
 #include "ref.hpp"
 
+#include <utility>
+
 namespace lark {
 
 // The memory of `array` as n writable native doubles, or null when it is not exactly that (a
@@ -19,11 +21,23 @@ class Doubles {
     Py_ssize_t size_ = 0;
 
 public:
+    Doubles() noexcept = default;
+    Doubles(const Doubles&) = delete;
+    Doubles& operator=(const Doubles&) = delete;
+    Doubles(Doubles&& o) noexcept { *this = std::move(o); }
+    Doubles& operator=(Doubles&& o) noexcept {
+        array_ = std::move(o.array_);
+        data_ = std::exchange(o.data_, nullptr);
+        size_ = std::exchange(o.size_, 0);
+        return *this;
+    }
+
     // The memory of n doubles; `empty` and `float64` make the array when there is none of that
     // length. Null when they make no array of native doubles (a stand-in NumPy).
     double* fit(PyObject* empty, PyObject* float64, Py_ssize_t n);
     // The array, as the last fit() left it.
     const Ref& array() const noexcept { return array_; }
+    double* data() const noexcept { return data_; }
     Py_ssize_t size() const noexcept { return size_; }
     // For the module state's garbage-collector walk.
     Ref& owner() noexcept { return array_; }

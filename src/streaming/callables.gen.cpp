@@ -9,8 +9,8 @@ constexpr lark::ParamInfo stream_buffer_init_params[] = {
     {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
     {"series", "QXYSeries", lark::Conv::none, lark::Exact::none, false, {}},
     {"window", "int", lark::Conv::integer, lark::Exact::none, false, {}},
-    {"display_budget", "int | None", lark::Conv::integer, lark::Exact::none, true, {.kind = lark::Default::Kind::none}},
-    {"max_history", "int", lark::Conv::integer, lark::Exact::none, true, {.kind = lark::Default::Kind::integer, .integer_value = 10000LL}},
+    {"display_budget", "int | Literal['auto'] | None", lark::Conv::none, lark::Exact::none, true, {.kind = lark::Default::Kind::text, .text_value = "auto"}},
+    {"max_history", "int | None", lark::Conv::integer, lark::Exact::none, true, {.kind = lark::Default::Kind::none}},
 };
 static_assert(std::size(stream_buffer_init_params) <= lark::max_params);
 lark::Ref stream_buffer_init_invoke(const lark::Env& env, const lark::Slots& s) {
@@ -19,11 +19,14 @@ lark::Ref stream_buffer_init_invoke(const lark::Env& env, const lark::Slots& s) 
 constexpr lark::FunctionPlan stream_buffer_init_plan{
     "__init__",
     "StreamBuffer.__init__",
-    "Start empty, for `series`, writing the newest `window` samples at each flush.\n"
+    "Start empty, for `series`, writing the newest `window` samples at each write.\n"
         "\n"
         "Nothing is called on the series. The buffer allocates at once its store of\n"
-        "max(`window`, `max_history`) samples (16 bytes each) and the two float64 arrays a flush\n"
-        "writes from (`window` points, or 3 * (`display_budget` // 2) with decimation).\n"
+        "max(`window` + a spare, `max_history`) samples (16 bytes each; the spare holds the part\n"
+        "of the oldest bucket before the window: 1 without a budget, a bucket's length with an\n"
+        "int budget, window // 64 + 1 with \"auto\"), and the two float64 arrays a write fills\n"
+        "(`window` points, or about 3 * (`display_budget` // 2) with decimation; with \"auto\" at\n"
+        "the first write). The arrays are made again only when a write needs more points.\n"
         "\n"
         "Calling `__init__` again on a buffer starts it afresh: a new empty store with the new\n"
         "limits, `series` replaced, `last_x` back to 0; the samples held before are dropped and\n"
@@ -36,20 +39,23 @@ constexpr lark::FunctionPlan stream_buffer_init_plan{
         "        `QPointF`), `clear`, `isVisible` and `setVisible` works (not checked).\n"
         "    window: how many of the newest samples the series shows; an int, or a number\n"
         "        through `int()`; at least 1, at most 10,000,000.\n"
-        "    display_budget: None to write every sample of the window, or the most samples\n"
-        "        written one per point: a larger window is decimated to at most\n"
-        "        3 * (display_budget // 2) points (see the class). An int, or a number through\n"
-        "        `int()`; at least 2, at most 10,000,000. Keyword-only, default None.\n"
+        "    display_budget: \"auto\" for two points per pixel column of the plot area of the\n"
+        "        series' chart (every sample when there is none), None to write every sample of\n"
+        "        the window, or the most samples written one per point: an int, or a number\n"
+        "        through `int()`, from 2 to 10,000,000. A larger window is decimated (see the\n"
+        "        class). Keyword-only, default \"auto\".\n"
         "    max_history: how many of the newest y values `history` offers, for the y range of\n"
-        "        `sync_scrolling_chart`; an int, or a number through `int()`; 0 or less keeps no\n"
+        "        `larkui.plotdeck.sync_scrolling_chart`: None for max(`window`, 10000), so that it\n"
+        "        covers the window; an int, or a number through `int()`, where 0 or less keeps no\n"
         "        values; at most 10,000,000. It never limits the window. Keyword-only, default\n"
-        "        10000, as for TimeSeriesBuffer.\n"
+        "        None.\n"
         "\n"
         "Raises:\n"
         "    ValueError: ``window must be at least 1 (got N)``, ``display_budget must be at\n"
         "        least 2 (got N)``, with N after `int()`; ``window of N points is more than a\n"
         "        StreamBuffer holds (at most 10000000)`` (likewise `display_budget`,\n"
-        "        `max_history`).\n"
+        "        `max_history`); ``display_budget must be 'auto', None or a number of points\n"
+        "        (got 'TEXT')`` for another string.\n"
         "    TypeError: ``Argument 'window' has incorrect type (expected int, got TYPE)``\n"
         "        (likewise `display_budget`, `max_history`); ``__init__() takes exactly 3\n"
         "        positional arguments (N given)`` when a keyword-only argument is passed\n"
@@ -71,17 +77,18 @@ lark::Ref stream_buffer_add_point_invoke(const lark::Env& env, const lark::Slots
 constexpr lark::FunctionPlan stream_buffer_add_point_plan{
     "add_point",
     "StreamBuffer.add_point",
-    "Add one sample; nothing reaches the series until `flush`.\n"
+    "Add one sample; nothing reaches the series until it is written.\n"
         "\n"
         "The sample is stored as two doubles, overwriting the oldest once the store is full, and\n"
-        "its y joins `history` at once. NaN and infinite values are kept (a flush writes them as\n"
+        "its y joins `history` at once. NaN and infinite values are kept (a write shows them as\n"
         "gaps).\n"
         "\n"
         "Args:\n"
-        "    x: the sample's x in axis units (a sample number, a time), converted with `float()`.\n"
-        "        Keep it increasing: the window is the newest samples by arrival, not by x, and\n"
-        "        `sync_scrolling_chart` scrolls to `last_x`.\n"
-        "    y: the sample's value, converted with `float()`.\n"
+        "    x: the sample's x in axis units (a sample number, a time), through the float\n"
+        "        conversion. Keep it increasing: the window is the newest samples by arrival, not\n"
+        "        by x, and the syncs scroll to the newest x.\n"
+        "    y: the sample's value, through the float conversion (a float subclass gives the float\n"
+        "        it holds; a NumPy scalar or an int what `float()` gives).\n"
         "\n"
         "Raises:\n"
         "    TypeError: Python's own (``must be real number, not str``) when `x` or `y` is not a\n"
@@ -107,12 +114,14 @@ constexpr lark::FunctionPlan stream_buffer_add_points_plan{
     "Add a block of samples, oldest first, as a data source delivers it.\n"
         "\n"
         "A one-dimensional, contiguous float64 array in native byte order is read in place;\n"
-        "anything else (a list, an integer or float32 array, a strided view, big-endian data, a\n"
+        "another array (an integer or float32 array, a strided view, big-endian data, a NumPy\n"
         "scalar, which counts as one sample) goes through\n"
-        "`numpy.ascontiguousarray(block, dtype=numpy.float64)` first. Of a block longer than the\n"
-        "store only the newest max(`window`, `max_history`) samples are kept. An empty block\n"
-        "changes nothing: a flush after it returns False when nothing else arrived. Like\n"
-        "`add_point`, it touches no Qt object.\n"
+        "`numpy.ascontiguousarray(block, dtype=numpy.float64)`, which converts the numbers of a\n"
+        "numeric dtype exactly. A list, a tuple or any other sequence or iterable is converted\n"
+        "element by element as `add_point` converts its y, so both store the same double for the\n"
+        "same number; a lone number counts as one sample. Of a block longer than the store only\n"
+        "the newest samples are kept. An empty block changes nothing: a flush after it returns\n"
+        "False when nothing else arrived. Like `add_point`, it touches no Qt object.\n"
         "\n"
         "Args:\n"
         "    x: the samples' x values, a one-dimensional array or sequence of numbers.\n"
@@ -120,9 +129,12 @@ constexpr lark::FunctionPlan stream_buffer_add_points_plan{
         "\n"
         "Raises:\n"
         "    ValueError: ``add_points takes blocks of equal length (x has N values, y has M)``;\n"
-        "        ``add_points takes one-dimensional blocks (x has N dimensions)`` (likewise y);\n"
-        "        NumPy's own ValueError or TypeError when a block cannot be converted (``could\n"
-        "        not convert string to float: 'a'``). Nothing is added then.\n"
+        "        ``add_points takes one-dimensional blocks (x has N dimensions)`` (likewise y)\n"
+        "        for an array; NumPy's own ValueError or TypeError when an array cannot be\n"
+        "        converted. Nothing is added then.\n"
+        "    TypeError: ``must be real number, not TYPE`` for an element of a sequence that is no\n"
+        "        number (a string, a nested list); ``add_points takes arrays or sequences of\n"
+        "        numbers, not None (x)``. Nothing is added.\n"
         "    RuntimeError: when the buffer was never initialised.",
     nullptr,
     stream_buffer_add_points_params, 3, stream_buffer_add_points_invoke,
@@ -138,17 +150,19 @@ lark::Ref stream_buffer_flush_invoke(const lark::Env& env, const lark::Slots& s)
 constexpr lark::FunctionPlan stream_buffer_flush_plan{
     "flush",
     "StreamBuffer.flush",
-    "Write the window to the series in one call, when samples arrived since the last flush.\n"
+    "Write the window to the series in one call, when samples arrived since the last write.\n"
         "\n"
-        "With no sample added since the last flush that wrote (or since `clear()` or `__init__`),\n"
-        "nothing is called and the result is False. Otherwise the newest min(`window`, samples\n"
-        "held) samples are laid out as points, oldest first, each as it is or, with a display\n"
-        "budget and a larger window, decimated (see the class), non-finite ones as gaps, and\n"
-        "written in one call: `QXYSeries.replaceNp` for a genuine PySide6 XY series whose\n"
-        "`replace` is the binding's own, else `series.replace(list of QPointF)`. The series then\n"
-        "holds exactly those points. `last_x` becomes the newest sample's x, as a float, and a\n"
-        "hidden series is shown again (`setVisible(True)` when `isVisible()` is false, for\n"
-        "instance after a click on its legend marker).\n"
+        "With no sample added since the last write (or since `clear()` or `__init__`), nothing is\n"
+        "called and the result is False. Otherwise, with the automatic budget, the plot area of\n"
+        "the series' chart is read (`series.chart().plotArea().width()`); the newest\n"
+        "min(`window`, samples held) samples are laid out as points, oldest first, each as it is\n"
+        "or, beyond the budget, decimated (see the class), non-finite ones as gaps, and written in\n"
+        "one call: `QXYSeries.replaceNp` for a genuine PySide6 XY series whose `replace` is the\n"
+        "binding's own, else `series.replace(list of QPointF)`. The series then holds exactly\n"
+        "those points. `last_x` becomes the newest sample's x, as a float, and a hidden series is\n"
+        "shown again (`setVisible(True)` when `isVisible()` is false, for instance after a click\n"
+        "on its legend marker); `sync_stream_chart`, which sets the axes too, leaves hidden\n"
+        "series hidden.\n"
         "\n"
         "Errors of the series calls propagate. When the write fails, `last_x` is unchanged and\n"
         "the samples still count as new, so the next flush writes again; an error of `isVisible`\n"
@@ -179,7 +193,7 @@ constexpr lark::FunctionPlan stream_buffer_clear_plan{
         "\n"
         "Calls `series.clear()` first, then drops every sample (`history` becomes empty) and sets\n"
         "`last_x` to the int 0; `window`, `display_budget`, `max_history` and `series` keep their\n"
-        "values. The next flush writes nothing until a sample arrives. An error of\n"
+        "values. The next write writes nothing until a sample arrives. An error of\n"
         "`series.clear()` propagates before anything in the buffer is reset.\n"
         "\n"
         "Raises:\n"
@@ -200,8 +214,9 @@ constexpr lark::FunctionPlan stream_buffer_is_visible_plan{
     "StreamBuffer.is_visible",
     "Whether the series is visible: `series.isVisible()`, read afresh each time (read-only).\n"
         "\n"
-        "`sync_scrolling_chart` leaves hidden buffers out of the y range (and still flushes them,\n"
-        "which shows them again). Raises AttributeError when there is no `series`.",
+        "Both syncs leave hidden buffers out of the y range; `sync_stream_chart` does not write\n"
+        "them, `sync_scrolling_chart` flushes them, which shows them again. Raises AttributeError\n"
+        "when there is no `series`.",
     "bool",
     stream_buffer_is_visible_params, 1, stream_buffer_is_visible_invoke,
 };
@@ -219,9 +234,10 @@ constexpr lark::FunctionPlan stream_buffer_history_plan{
     "The y values of the newest samples, oldest first, at most `max_history`: a live view.\n"
         "\n"
         "Each read gives a new `StreamHistory` over the buffer's store (read-only): it follows the\n"
-        "samples as they arrive, whether flushed or not, and is empty after `clear()`. Slicing it\n"
-        "gives a list of floats (`buffer.history[-10:]`); `list(buffer.history)` copies it. The\n"
-        "values are as given, NaN and infinite ones included.",
+        "samples as they arrive, whether written or not, and is empty after `clear()`. Its floats\n"
+        "are made when they are read; slicing it gives a list of floats\n"
+        "(`buffer.history[-10:]`), and `list(buffer.history)` copies it. The values are as given,\n"
+        "NaN and infinite ones included.",
     "StreamHistory",
     stream_buffer_history_params, 1, stream_buffer_history_invoke,
 };
@@ -277,6 +293,105 @@ constexpr lark::FunctionPlan stream_history_count_plan{
     stream_history_count_params, 2, stream_history_count_invoke,
 };
 
+constexpr lark::ParamInfo sync_stream_chart_params[] = {
+    {"buffers", "list[StreamBuffer] | tuple[StreamBuffer, ...]", lark::Conv::none, lark::Exact::none, false, {}},
+    {"axX", "QValueAxis", lark::Conv::none, lark::Exact::none, false, {}},
+    {"axY", "QValueAxis", lark::Conv::none, lark::Exact::none, false, {}},
+    {"window", "float", lark::Conv::floating, lark::Exact::none, false, {}},
+    {"fixed_y_range", "tuple[float, float] | None", lark::Conv::none, lark::Exact::none, true, {.kind = lark::Default::Kind::none}},
+    {"margin_ratio", "float", lark::Conv::floating, lark::Exact::none, true, {.kind = lark::Default::Kind::real, .real_value = 0.1}},
+};
+static_assert(std::size(sync_stream_chart_params) <= lark::max_params);
+lark::Ref sync_stream_chart_invoke(const lark::Env& env, const lark::Slots& s) {
+    return sync_stream_chart(env, args::sync_stream_chart{s.objects[0], s.objects[1], s.objects[2], lark::Real{s.objects[3], s.numbers[3]}, s.objects[4], lark::Real{s.objects[5], s.numbers[5]}});
+}
+constexpr lark::FunctionPlan sync_stream_chart_plan{
+    "sync_stream_chart",
+    "sync_stream_chart",
+    "Bring one chart up to date: set both axes, then write every visible buffer in one call.\n"
+        "\n"
+        "Call it from the GUI timer with the buffers of one chart and its two value axes. In order:\n"
+        "\n"
+        "1. The arguments are checked (see Raises); nothing is called before.\n"
+        "2. What Qt knows is read: `series.isVisible()` of every buffer, the plot area of the series'\n"
+        "   chart (`series.chart().plotArea()`, once per chart: the first buffer whose series has a\n"
+        "   chart gives the axes' pixel lengths; a series without `chart()` or with no chart has\n"
+        "   none), the axes' `min()` and `max()`, and their label fonts (`labelsFont()`, measured with\n"
+        "   `QFontMetricsF`).\n"
+        "3. X range: (lo, lo + window), where lo is the later of the oldest finite x that any buffer\n"
+        "   holds and the newest finite x of any buffer minus `window`. So the axis starts at the\n"
+        "   first sample while the data is shorter than the window, and then scrolls with the newest\n"
+        "   sample at its right end. New samples count at once (this call writes them). Hidden\n"
+        "   buffers move the x axis like visible ones. With no finite x in any buffer the range is\n"
+        "   (0, window).\n"
+        "4. Y range: `fixed_y_range` as given; otherwise the smallest and largest finite y of every\n"
+        "   sample that the visible buffers write (each one's window, decimated or not, see\n"
+        "   `StreamBuffer`), read from the buffers' stores of doubles, widened by margin_ratio x\n"
+        "   their span on each side. A constant (a span of at most 1e-12 of the values) gets a tenth\n"
+        "   of its value on each side, or 1 about zero. A spike anywhere on screen is always inside\n"
+        "   the axis. With no such sample (no visible buffer, or no drawable sample), the y axis is\n"
+        "   left as it was.\n"
+        "5. Ticks, on both axes: Qt's dynamic ticks (`TicksDynamic`) at a round step, 1, 2 or 5\n"
+        "   times a power of ten, the smallest whose labels all fit the axis' pixel length (the plot\n"
+        "   area's height for y, its width for x): each label's share of that length holds the label\n"
+        "   (the label font's line height plus 3 pixels for y, the widest label's advance plus 3 for\n"
+        "   x) and Qt's 8 pixels of padding, which is what Qt Charts needs to draw a label whole\n"
+        "   instead of as \"...\". The label format shows the step's digits (``%.0f`` for a step of 1\n"
+        "   or more, ``%.1f`` for 0.2, ...), or an exponent (``%.2e``) where that is much shorter and\n"
+        "   the range does not cross zero. The anchor is 0 (near the range for values far from\n"
+        "   zero), so the ticks stay on round values as the axis scrolls, and no label reads \"-0.0\".\n"
+        "   A chart not laid out yet counts as 100 pixels.\n"
+        "6. When either range changes, every series about to be written is emptied first\n"
+        "   (`QXYSeries.clear`, for a PySide6 series); then the tick settings are written (only\n"
+        "   those that changed cost Qt anything), then the ranges (only a range that changes), and\n"
+        "   the chart's layout is brought up to date when new tick settings invalidated it.\n"
+        "7. Every visible buffer that holds samples is written, in list order, when it has new\n"
+        "   samples or when an axis range changed (a line written again costs Qt one layout; a line\n"
+        "   kept through a range change costs it one per axis): as `flush` writes it, in one call,\n"
+        "   and `last_x` is updated. So Qt lays each line out once per tick.\n"
+        "\n"
+        "Hidden buffers (`series.isVisible()` false, after a click on a legend marker, say) are\n"
+        "neither written nor shown again by this call, so a legend click that hides a line sticks;\n"
+        "their new samples wait for a later write (a `flush`, or this call once the series is visible\n"
+        "again). Non-finite values never reach `setRange`.\n"
+        "\n"
+        "Args:\n"
+        "    buffers: a `list` or `tuple` of the chart's `StreamBuffer` objects (each set up by\n"
+        "        `__init__`); may be empty. The call works on a copy, so code run by Qt that changes\n"
+        "        your list does not change the call.\n"
+        "    axX: the chart's X value axis (a `QValueAxis`).\n"
+        "    axY: the chart's Y value axis (a `QValueAxis`).\n"
+        "    window: the span of the x axis in x units (sample numbers, seconds, ...): a finite number\n"
+        "        above 0, converted to a float.\n"
+        "    fixed_y_range: None for an automatic y range, or a pair (y_min, y_max) of finite numbers\n"
+        "        with y_min < y_max, written as it is. Keyword-only, default None.\n"
+        "    margin_ratio: the margin added below and above the automatic y range, as a fraction of\n"
+        "        its span: a finite number of at least 0. Keyword-only, default 0.1.\n"
+        "\n"
+        "Returns:\n"
+        "    None.\n"
+        "\n"
+        "Raises:\n"
+        "    TypeError: ``sync_stream_chart takes a list or tuple of StreamBuffer objects (got TYPE)``;\n"
+        "        ``sync_stream_chart takes StreamBuffer objects (buffers[I] is a TYPE)``; the float\n"
+        "        conversion's own error for `window`, `margin_ratio` or an end of `fixed_y_range`.\n"
+        "    ValueError: ``window must be a finite number above 0 (got W)``, ``margin_ratio must be a\n"
+        "        finite number of at least 0 (got M)``, ``fixed_y_range must be None or two finite\n"
+        "        numbers, the first below the second (got R)``, ``too many values to unpack (expected\n"
+        "        2)`` or ``need more than N values to unpack``.\n"
+        "    RuntimeError: ``buffers[I] was never initialised: StreamBuffer.__init__ did not run``;\n"
+        "        Qt's own (``Internal C++ object ... already deleted``) for a series or axis deleted\n"
+        "        on the C++ side.\n"
+        "    AttributeError: ``'StreamBuffer' object has no attribute 'series'`` when a buffer's\n"
+        "        `series` was deleted.\n"
+        "\n"
+        "An error of a Qt call propagates at once; what was done before stays done. Code that Qt\n"
+        "runs during the call (a slot connected to a series' signals, say) may change the buffers:\n"
+        "each one is read afresh before it is written.",
+    nullptr,
+    sync_stream_chart_params, 6, sync_stream_chart_invoke,
+};
+
 // The module body: each step in the order the namespace binds its names.
 void module_body(lark::Module& m) {
     State& state = m.state<State>();
@@ -306,6 +421,8 @@ void module_body(lark::Module& m) {
         state.StreamHistory = cls;
         m.bind("StreamHistory", cls);
     }
+    m.bind("sync_stream_chart", m.function(sync_stream_chart_plan));
+    m.bind("_C_API", capi_capsule(m, state));
 }
 
 }  // namespace

@@ -15,6 +15,9 @@ struct State {
     lark::Ref empty;  // numpy.empty
     lark::Ref float64;  // numpy.float64
     lark::Ref ascontiguousarray;  // numpy.ascontiguousarray
+    lark::Ref clear;  // QXYSeries.__dict__['clear'], which empties a genuine series before its axes move
+    lark::Ref QFontMetricsF;  // PySide6.QtGui.QFontMetricsF, which measures axis labels
+    lark::Ref TicksDynamic;  // QValueAxis.TickType.TicksDynamic of Qt Charts
 
     template <class Visit>
     void each(Visit&& visit) {
@@ -26,6 +29,9 @@ struct State {
         visit(empty);
         visit(float64);
         visit(ascontiguousarray);
+        visit(clear);
+        visit(QFontMetricsF);
+        visit(TicksDynamic);
     }
 };
 
@@ -72,6 +78,14 @@ struct stream_history_count {
     PyObject* self;
     PyObject* value;
 };
+struct sync_stream_chart {
+    PyObject* buffers;
+    PyObject* axX;
+    PyObject* axY;
+    lark::Real window;
+    PyObject* fixed_y_range;
+    lark::Real margin_ratio;
+};
 }  // namespace args
 
 // The bodies, written by hand.
@@ -84,20 +98,23 @@ lark::Ref stream_buffer_is_visible(const lark::Env& env, const args::stream_buff
 lark::Ref stream_buffer_history(const lark::Env& env, const args::stream_buffer_history& a);
 lark::Ref stream_history_index(const lark::Env& env, const args::stream_history_index& a);
 lark::Ref stream_history_count(const lark::Env& env, const args::stream_history_count& a);
+lark::Ref sync_stream_chart(const lark::Env& env, const args::sync_stream_chart& a);
 
 // Steps of the module body written by hand.
 void keep_fast_path_objects(lark::Module& m, State& state);
 lark::Ref stream_buffer_type(lark::Module& m, State& state);
 lark::Ref stream_history_type(lark::Module& m, State& state);
+lark::Ref capi_capsule(lark::Module& m, State& state);
 
 // The documentation of the classes and attributes that C++ type specs declare.
 inline constexpr const char StreamBuffer_doc[] =
         "A rolling buffer for one XY series of a scrolling chart, written to it in one bulk call.\n"
         "\n"
         "The producer adds samples with `add_point` and `add_points` into a store of doubles of the\n"
-        "buffer's own, which keeps the newest max(`window`, `max_history`) samples and overwrites the\n"
-        "oldest; these calls touch no Qt object. `flush` writes the newest `window` samples to the\n"
-        "series in one call, replacing what it held, so the series never holds more than one window:\n"
+        "buffer's own, which keeps the newest samples and overwrites the oldest; these calls touch no\n"
+        "Qt object and make no Python object. `sync_stream_chart` (or `flush`) writes the newest\n"
+        "`window` samples to the series in one call, replacing what it held, so the series never\n"
+        "holds more than one window:\n"
         "\n"
         "- one `QXYSeries.replaceNp(series, xs, ys)` with two float64 arrays for a genuine PySide6 XY\n"
         "  series (`QLineSeries`, `QScatterSeries`, `QSplineSeries` or a subclass) whose `replace` is\n"
@@ -106,17 +123,26 @@ inline constexpr const char StreamBuffer_doc[] =
         "- one `series.replace(points)` with a list of `QPointF` made with the module's `QPointF`, for\n"
         "  anything else (a subclass that overrides `replace`, a recording double).\n"
         "\n"
-        "Without a `display_budget`, or while the window holds at most `display_budget` samples, every\n"
-        "sample of the window becomes one point, oldest first. With a display budget B and more than B\n"
-        "samples in the window, the window is decimated: its n samples are cut into B // 2 buckets of\n"
-        "consecutive samples with equal counts (bucket k holds samples n*k // (B//2) up to\n"
-        "n*(k+1) // (B//2)); each bucket is written as its sample with the smallest finite y and its\n"
+        "The display budget: with `display_budget=None`, or while the window holds at most B samples\n"
+        "(the budget), every sample of the window becomes one point, oldest first. With the default,\n"
+        "\"auto\", B is two points per pixel column of the plot area of the series' chart\n"
+        "(`2 * int(series.chart().plotArea().width())`), read again at every write, so a resized chart\n"
+        "is followed; a series with no chart (or no `chart()` method), or a plot area under one pixel\n"
+        "wide, gets every sample. An int B is used as it is.\n"
+        "\n"
+        "Decimation, with more than B samples in the window: buckets have L = ceil(window / (B // 2))\n"
+        "samples each, and their edges lie at multiples of L of the samples' absolute index (the count\n"
+        "of samples added to the buffer before them, never reset), so a sample stays in its bucket for\n"
+        "as long as it is on screen. Each bucket from the one that holds the window's oldest sample to\n"
+        "the one that holds the newest is written as its sample with the smallest finite y and its\n"
         "sample with the largest finite y (the first of equal values), plus one gap at its first\n"
-        "non-finite sample when it holds one, in sample order. A bucket whose smallest and largest are\n"
-        "one sample (a flat bucket, or a single finite value) gives one point, a bucket with no finite\n"
-        "value just its gap. A decimated flush writes at most 3 * (B // 2) points (which is more than\n"
-        "B for an odd B or with gaps: B=5 writes up to 6), and every peak and dip of the window stays\n"
-        "visible.\n"
+        "sample that cannot be drawn, in sample order; the first bucket is written whole while the\n"
+        "store holds it, its samples before the window's left end lying left of the x range. So the\n"
+        "line does not shimmer as it scrolls: after any write, every bucket that holds only samples\n"
+        "that were on screen before keeps its points exactly. A bucket whose smallest and largest are\n"
+        "one sample gives one point, a bucket with no finite value just its gap; a write gives at\n"
+        "most 3 * (samples written // L + 2) points, about B for a full window, and every peak and\n"
+        "dip stays visible.\n"
         "\n"
         "A sample whose x or y is NaN, inf or -inf is written as a gap: y NaN, x kept when finite and\n"
         "NaN otherwise, which Qt Charts draws as a break in the line (where a TimeSeriesBuffer's\n"
@@ -125,7 +151,8 @@ inline constexpr const char StreamBuffer_doc[] =
         "\n"
         "With `larkui.plotdeck.sync_scrolling_chart` a StreamBuffer stands in for a TimeSeriesBuffer,\n"
         "and both kinds can share one list: `history` holds the newest `max_history` y values, oldest\n"
-        "first, whatever has been flushed; `last_x` is the x of the newest sample that the last flush\n"
+        "first, whatever has been written (by default at least the whole window, so the y range\n"
+        "covers every sample on screen); `last_x` is the x of the newest sample that the last write\n"
         "wrote; `is_visible` is `series.isVisible()`. For the same samples the axes come out the same.\n"
         "`sync_snapshot_chart` needs a TimeSeriesBuffer's frames: a StreamBuffer in its list is\n"
         "flushed and then, when its series is visible, raises AttributeError\n"
@@ -142,36 +169,38 @@ inline constexpr const char StreamBuffer_doc[] =
         "The class may be subclassed, and its instances take attributes of your own and weak\n"
         "references.";
 inline constexpr const char StreamBuffer_series_doc[] =
-        "The series that `flush` and `clear` write to, as given to `__init__`; you may assign another.\n"
+        "The series that writes and `clear` go to, as given to `__init__`; you may assign another.\n"
         "\n"
         "Not checked: anything with `replace` (taking a list of `QPointF`), `clear`, `isVisible` and\n"
-        "`setVisible` works. After an assignment the next flush with new samples writes the whole\n"
-        "window to the new series; the old one keeps its points. Deleting the attribute makes `flush`,\n"
-        "`clear` and `is_visible` raise AttributeError ``'StreamBuffer' object has no attribute\n"
-        "'series'``.";
+        "`setVisible` works (and `chart()` for an automatic budget). After an assignment the next\n"
+        "write with new samples writes the whole window to the new series; the old one keeps its\n"
+        "points. Deleting the attribute makes `flush`, `clear`, `is_visible` and `sync_stream_chart`\n"
+        "raise AttributeError ``'StreamBuffer' object has no attribute 'series'``.";
 inline constexpr const char StreamBuffer_last_x_doc[] =
-        "The x of the newest sample written by the last flush (read-only).\n"
+        "The x of the newest sample when the series was last written (read-only).\n"
         "\n"
-        "The int 0 until a flush writes, and again after `clear()` or `__init__`; afterwards a\n"
-        "float, the sample's x as given (NaN or inf too, which `sync_scrolling_chart` ignores when\n"
-        "it scrolls). With decimation the newest sample need not be among the points written;\n"
-        "`last_x` is its x all the same. A flush that fails leaves it as it was.";
+        "The int 0 until a write, and again after `clear()` or `__init__`; afterwards a float, the\n"
+        "sample's x as given (NaN or inf too, which the syncs ignore when they scroll). With\n"
+        "decimation the newest sample need not be among the points written; `last_x` is its x all\n"
+        "the same. A write that fails leaves it as it was.";
 inline constexpr const char StreamBuffer_window_doc[] =
-        "How many of the newest samples a flush writes, before any decimation (read-only).\n"
+        "How many of the newest samples a write writes, before any decimation (read-only).\n"
         "\n"
         "The `window` given to `__init__`, from 1 to 10,000,000; call `__init__` again to change\n"
-        "it (which starts the buffer afresh). A window of N samples with x = sample numbers fits\n"
-        "`sync_scrolling_chart(..., window_size=N)`.";
+        "it (which starts the buffer afresh). With x = sample numbers, a window of N samples fits\n"
+        "`sync_stream_chart(..., window=N)`.";
 inline constexpr const char StreamBuffer_display_budget_doc[] =
-        "The most samples a flush writes one per point before it decimates the window, or None.\n"
+        "The most samples a write writes one per point before it decimates the window.\n"
         "\n"
-        "The `display_budget` given to `__init__`: None (every sample of the window is written) or\n"
-        "an int from 2 to 10,000,000. Read-only.";
+        "The `display_budget` given to `__init__`: \"auto\" (two points per pixel column of the\n"
+        "plot, the default), None (every sample of the window is written) or an int from 2 to\n"
+        "10,000,000. Read-only.";
 inline constexpr const char StreamBuffer_max_history_doc[] =
         "How many of the newest y values `history` offers (read-only).\n"
         "\n"
-        "The `max_history` given to `__init__`, or 0 when that was 0 or less; at most 10,000,000.\n"
-        "Unlike a TimeSeriesBuffer's it cannot be assigned: call `__init__` again.";
+        "max(`window`, 10000) when `__init__` was given None (the default), else the\n"
+        "`max_history` given, or 0 when that was 0 or less; at most 10,000,000. Unlike a\n"
+        "TimeSeriesBuffer's it cannot be assigned: call `__init__` again.";
 inline constexpr const char StreamHistory_doc[] =
         "The y values of a StreamBuffer's newest samples, oldest first: a live, read-only view.\n"
         "\n"
@@ -184,10 +213,11 @@ inline constexpr const char StreamHistory_doc[] =
         "IndexError ``StreamHistory index out of range``, a key of another type TypeError\n"
         "``StreamHistory indices must be integers or slices, not TYPE``), iteration, `in`,\n"
         "`reversed()` and sequence patterns in `match`. A slice is a new list of floats\n"
-        "(`history[-100:]`), which is what `sync_scrolling_chart` takes of it; `list(history)` copies\n"
-        "all of it. It compares equal to a list, a tuple or a StreamHistory holding the same values in\n"
-        "the same order (`==` and `!=` only). The values are floats as they were given, NaN and\n"
-        "infinite ones included.\n"
+        "(`history[-100:]`), the values `sync_scrolling_chart` takes of it (which reads a genuine\n"
+        "StreamHistory's doubles without making the list); `list(history)` copies all of it. It\n"
+        "compares equal to a list, a tuple or a StreamHistory holding the same values in the same\n"
+        "order (`==` and `!=` only). The values are floats made when they are read, equal to the ones\n"
+        "given, NaN and infinite ones included.\n"
         "\n"
         "It is a `collections.abc.Sequence` (registered as one), with `index` and `count` as a list\n"
         "has them, but not a list: it cannot be changed (item assignment raises TypeError), is\n"

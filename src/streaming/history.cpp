@@ -1,5 +1,7 @@
 // StreamHistory: the y values of a StreamBuffer, oldest first, as a live read-only sequence.
-// Slicing gives a list of floats, which is what sync_scrolling_chart takes of a history.
+// Slicing gives a list of floats, which is what sync_scrolling_chart takes of a history. The
+// floats are made when they are read, from the buffer's store of doubles: the producers make none.
+#include "capi.hpp"
 #include "streaming.hpp"
 
 namespace streaming {
@@ -17,8 +19,17 @@ const StreamBufferObject* buffer_of(PyObject* self) noexcept {
     return reinterpret_cast<const StreamBufferObject*>(reinterpret_cast<HistoryObject*>(self)->buffer);
 }
 
-// How many values the history offers now.
-Py_ssize_t history_length(PyObject* self) noexcept { return buffer_of(self)->history.size(); }
+// How many values the history offers now: the newest max_history samples the store holds.
+Py_ssize_t history_length(PyObject* self) noexcept {
+    const StreamBufferObject* b = buffer_of(self);
+    return b->ring.size() < b->max_history ? b->ring.size() : b->max_history;
+}
+
+// Value i, 0 being the oldest the history offers.
+double value_at(PyObject* self, Py_ssize_t i) noexcept {
+    const Ring& ring = buffer_of(self)->ring;
+    return ring.y(ring.index(history_length(self), i));
+}
 
 PyObject* history_item(PyObject* self, Py_ssize_t i) noexcept {
     const Py_ssize_t n = history_length(self);
@@ -26,14 +37,22 @@ PyObject* history_item(PyObject* self, Py_ssize_t i) noexcept {
         PyErr_SetString(PyExc_IndexError, "StreamHistory index out of range");
         return nullptr;
     }
-    return Py_NewRef(buffer_of(self)->history.item(i));
+    return PyFloat_FromDouble(value_at(self, i));
 }
 
 PyObject* history_list(PyObject* self, Py_ssize_t start, Py_ssize_t step, Py_ssize_t count) noexcept {
-    const FloatRing& values = buffer_of(self)->history;
+    // The doubles are read first: making the list may run a collection, whose finalizers may
+    // change the buffer.
+    double* values = static_cast<double*>(PyMem_Malloc(sizeof(double) * static_cast<std::size_t>(count ? count : 1)));
+    if (!values) return PyErr_NoMemory();
+    for (Py_ssize_t j = 0; j < count; ++j) values[j] = value_at(self, start + j * step);
     PyObject* list = PyList_New(count);
-    if (!list) return nullptr;
-    for (Py_ssize_t j = 0; j < count; ++j) PyList_SET_ITEM(list, j, Py_NewRef(values.item(start + j * step)));
+    for (Py_ssize_t j = 0; list && j < count; ++j) {
+        PyObject* v = PyFloat_FromDouble(values[j]);
+        if (!v) Py_CLEAR(list);
+        else PyList_SET_ITEM(list, j, v);
+    }
+    PyMem_Free(values);
     return list;
 }
 
@@ -134,7 +153,6 @@ Ref stream_history_index(const Env& env, const args::stream_history_index& a) {
     return call_method(values, s_index, a.value, a.start, a.stop);
 }
 
-
 // StreamHistory.count(self, value)
 Ref stream_history_count(const Env& env, const args::stream_history_count& a) {
     Ref values = Ref::steal(history_as_list(checked_history(env, a.self, "count")));
@@ -156,6 +174,53 @@ Ref new_history(const Env& env, PyObject* buffer) {
     h->buffer = Py_NewRef(buffer);
     PyObject_GC_Track(h);
     return Ref::steal(reinterpret_cast<PyObject*>(h));
+}
+
+namespace {
+
+Py_ssize_t capi_history_length(PyObject* history) { return history_length(history); }
+
+void capi_history_runs(PyObject* history, Py_ssize_t start, const double** first, Py_ssize_t* first_n,
+                       const double** second, Py_ssize_t* second_n) {
+    scan::Run a, b;
+    buffer_of(history)->ring.runs(history_length(history), start, false, a, b);
+    *first = a.y;
+    *first_n = a.n;
+    *second = b.y;
+    *second_n = b.n;
+}
+
+void capi_free(PyObject* capsule) {
+    // The capsule's own name: this cannot fail.
+    auto* api = static_cast<CApi*>(PyCapsule_GetPointer(capsule, capi_capsule_name));
+    Py_XDECREF(reinterpret_cast<PyObject*>(api->buffer_type));
+    Py_XDECREF(reinterpret_cast<PyObject*>(api->history_type));
+    PyMem_Free(api);
+}
+
+}  // namespace
+
+// The capsule of capi.hpp, for larkui.plotdeck: the two classes and a view of a history's doubles.
+Ref capi_capsule(Module&, State& state) {
+    PyObject* buffer_type = state.StreamBuffer.get();
+    PyObject* history_type = state.StreamHistory.get();
+    auto* api = static_cast<CApi*>(PyMem_Malloc(sizeof(CApi)));
+    if (!api) {
+        PyErr_NoMemory();
+        throw_error();
+    }
+    api->version = capi_version;
+    api->buffer_type = reinterpret_cast<PyTypeObject*>(Py_NewRef(buffer_type));
+    api->history_type = reinterpret_cast<PyTypeObject*>(Py_NewRef(history_type));
+    api->history_length = capi_history_length;
+    api->history_runs = capi_history_runs;
+    PyObject* capsule = PyCapsule_New(api, capi_capsule_name, capi_free);
+    if (!capsule) {
+        Py_DECREF(buffer_type);
+        Py_DECREF(history_type);
+        PyMem_Free(api);
+    }
+    return Ref::steal(capsule);
 }
 
 }  // namespace streaming

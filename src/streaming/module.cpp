@@ -1,5 +1,5 @@
-// The objects the fast paths of larkui.streaming compare against and make arrays with, found while
-// the module body runs.
+// The objects the fast paths of larkui.streaming compare against, make arrays with, measure labels
+// with and set ticks to, found while the module body runs.
 #include "streaming.hpp"
 
 namespace streaming {
@@ -7,15 +7,23 @@ namespace streaming {
 using namespace lark;
 
 namespace {
-const Name s_QXYSeries{"QXYSeries"}, s_replace{"replace"}, s_replaceNp{"replaceNp"}, s_empty{"empty"},
-    s_float64{"float64"}, s_ascontiguousarray{"ascontiguousarray"};
+const Name s_QXYSeries{"QXYSeries"}, s_replace{"replace"}, s_replaceNp{"replaceNp"}, s_clear{"clear"},
+    s_empty{"empty"}, s_float64{"float64"}, s_ascontiguousarray{"ascontiguousarray"},
+    s_QFontMetricsF{"QFontMetricsF"}, s_QValueAxis{"QValueAxis"}, s_TickType{"TickType"},
+    s_TicksDynamic{"TicksDynamic"};
 }  // namespace
 
-// A stand-in module without one of them only means no fast path.
+// A stand-in module without one of them only means no fast path (or, for the ticks, an error
+// when sync_stream_chart needs them).
 void keep_fast_path_objects(Module& m, State& state) {
-    state.QXYSeries = attribute_if_any(m.import_module("PySide6.QtCharts").get(), s_QXYSeries);
+    Ref charts = m.import_module("PySide6.QtCharts");
+    state.QXYSeries = attribute_if_any(charts.get(), s_QXYSeries);
     state.replace = own_class_entry(state.QXYSeries.get(), s_replace);
     state.replaceNp = own_class_entry(state.QXYSeries.get(), s_replaceNp);
+    state.clear = own_class_entry(state.QXYSeries.get(), s_clear);
+    if (Ref axis = attribute_if_any(charts.get(), s_QValueAxis))
+        if (Ref types = attribute_if_any(axis.get(), s_TickType)) state.TicksDynamic = attribute_if_any(types.get(), s_TicksDynamic);
+    state.QFontMetricsF = attribute_if_any(m.import_module("PySide6.QtGui").get(), s_QFontMetricsF);
     Ref numpy = m.import_module("numpy");
     state.empty = attribute_if_any(numpy.get(), s_empty);
     state.float64 = attribute_if_any(numpy.get(), s_float64);

@@ -1,14 +1,19 @@
-// larkui.streaming: a rolling buffer for one XY series, written to the series in one bulk call.
+// larkui.streaming: a rolling buffer for one XY series, written to the series in one bulk call, and
+// the per-tick sync of a chart's buffers.
 #pragma once
 
 #include "callables.gen.hpp"
+#include "arrays.hpp"
+#include "scan.hpp"
 
 namespace streaming {
 
 // The most samples one buffer holds: its window or its history, whichever is larger.
 constexpr Py_ssize_t max_points = 10'000'000;
 
-// The newest samples, oldest overwritten first: x and y in two rings of doubles.
+// The newest samples, oldest overwritten first: x and y in two rings of doubles. Samples are
+// numbered by their absolute index, the count of samples added before them (`added`), which
+// lets the decimation keep its bucket edges where they are while the window scrolls.
 class Ring {
 public:
     Ring() noexcept = default;
@@ -34,7 +39,7 @@ public:
     void push_block(const double* x, const double* y, Py_ssize_t n) noexcept;
     void clear() noexcept { head_ = size_ = 0; }
 
-    // Sample i of the newest n (0 is the oldest of them); n <= size().
+    // Where sample i of the newest n lies in the arrays (0 is the oldest of them); n <= size().
     Py_ssize_t index(Py_ssize_t n, Py_ssize_t i) const noexcept {
         Py_ssize_t k = head_ - n + i;
         return k < 0 ? k + capacity_ : k;
@@ -42,51 +47,19 @@ public:
     double x(Py_ssize_t k) const noexcept { return x_[k]; }
     double y(Py_ssize_t k) const noexcept { return y_[k]; }
 
+    // The samples i to n - 1 of the newest n as at most two contiguous runs, oldest first.
+    void runs(Py_ssize_t n, Py_ssize_t i, bool with_x, scan::Run& first, scan::Run& second) const noexcept;
+
 private:
     double* x_ = nullptr;
     double* y_ = nullptr;
     Py_ssize_t capacity_ = 0, head_ = 0, size_ = 0;
 };
 
-// The y values `history` offers, as the float objects its items and slices hand out: made once
-// per sample (or taken from the call, for a float argument), so that a slice of the history is
-// a list of references, not of new floats. The oldest is dropped first.
-class FloatRing {
-public:
-    FloatRing() noexcept = default;
-    FloatRing(const FloatRing&) = delete;
-    FloatRing& operator=(const FloatRing&) = delete;
-    FloatRing& operator=(FloatRing&& o) noexcept;
-    ~FloatRing() { release(); }
 
-    bool allocate(Py_ssize_t capacity) noexcept;  // false when out of memory; 0 keeps nothing
-    void release() noexcept;
-    void clear() noexcept;
-    Py_ssize_t size() const noexcept { return size_; }
-    Py_ssize_t capacity() const noexcept { return capacity_; }
-    // Takes over the reference `value`.
-    void push(PyObject* value) noexcept;
-    // Value i, 0 being the oldest (borrowed).
-    PyObject* item(Py_ssize_t i) const noexcept {
-        Py_ssize_t k = head_ - size_ + i;
-        return items_[k < 0 ? k + capacity_ : k];
-    }
-
-private:
-    PyObject** items_ = nullptr;
-    Py_ssize_t capacity_ = 0, head_ = 0, size_ = 0;
-};
-
-// A float64 NumPy array that the buffer writes into directly.
-struct OutArray {
-    PyObject* array = nullptr;  // strong
-    Py_buffer view{};
-    double* data() const noexcept { return static_cast<double*>(view.buf); }
-    void release() noexcept {
-        if (array) PyBuffer_Release(&view);
-        Py_CLEAR(array);
-    }
-};
+// display_budget as kept: every sample, two points per pixel column of the plot, or a count.
+constexpr Py_ssize_t budget_every = 0;
+constexpr Py_ssize_t budget_auto = -1;
 
 struct StreamBufferObject {
     PyObject_HEAD
@@ -95,28 +68,55 @@ struct StreamBufferObject {
     PyObject* series;
     PyObject* last_x;
     Ring ring;
-    FloatRing history;              // what `history` offers, the newest max_history y values
-    OutArray out_x, out_y;          // what the next flush writes
+    lark::Doubles out_x, out_y;     // what the next flush writes
+    Py_ssize_t out_capacity;        // points the out arrays hold
     Py_ssize_t window;              // newest points the series shows
-    Py_ssize_t display_budget;      // 0: every point
+    Py_ssize_t display_budget;      // budget_every, budget_auto or a count of at least 2
     Py_ssize_t max_history;         // values `history` offers
-    unsigned long long added;       // samples added so far (never reset)
+    unsigned long long added;       // samples added so far (never reset): the next one's absolute index
     unsigned long long written;     // `added` when the last flush copied the window
-    unsigned long long clears;      // clear() calls so far
+    unsigned long long clears;      // clear() and __init__ calls so far
 };
 
-// Sample counts below: `n` newest samples in, the number of points written out.
-// Every point whose x or y is NaN or infinite is written as a gap (y NaN): Qt Charts draws such a
-// point as a break in the line, and NaN says so whatever the renderer; an infinite value is no
-// position on an axis and must never become a bucket's extreme.
-Py_ssize_t copy_window(const Ring& ring, Py_ssize_t n, double* out_x, double* out_y) noexcept;
-// Min/max per bucket: the n samples in `buckets` runs of equal length; each run gives its
-// smallest and its largest finite y and, when it holds a non-finite sample, one gap at the
-// first of them, in x order. At most 3 * buckets points.
-Py_ssize_t decimate(const Ring& ring, Py_ssize_t n, Py_ssize_t buckets, double* out_x, double* out_y) noexcept;
+// What a flush writes of a buffer: the samples from absolute index `first` to the newest, one
+// point each (bucket 0) or the extremes of each run of `bucket` samples whose absolute indexes
+// share one multiple of `bucket`. The first run may reach past the window's oldest sample: its
+// bucket is written whole while the store holds it, so that its extremes stay put.
+struct Plan {
+    unsigned long long first = 0;
+    Py_ssize_t count = 0;   // samples from `first` to the newest
+    Py_ssize_t bucket = 0;  // 0: every sample
+    Py_ssize_t most_points() const noexcept;
+};
 
+// The plan for `budget` points (budget_every, or a count of at least 2) over the buffer as it is.
+Plan plan_of(const StreamBufferObject* b, Py_ssize_t budget) noexcept;
+// Lays the plan's points out, oldest first: every point whose x or y is NaN or infinite is a gap
+// (y NaN: Qt Charts draws such a point as a break in the line, and NaN says so whatever the
+// renderer; an infinite value is no position on an axis and never becomes a bucket's extreme).
+// A bucket gives its smallest and largest finite y and, when it holds a sample that is not
+// drawable, one gap at the first of them, in sample order. Returns the number of points.
+Py_ssize_t lay_out(const StreamBufferObject* b, const Plan& plan, double* out_x, double* out_y) noexcept;
+// The smallest and largest y among the plan's drawable samples: the y extent of what it writes.
+scan::Extremes plan_extremes(const StreamBufferObject* b, const Plan& plan) noexcept;
 
 // A new StreamHistory of `buffer` (a live view of its y values).
 lark::Ref new_history(const lark::Env& env, PyObject* buffer);
+
+// buffer.cpp, for the sync: the buffer behind a StreamBuffer object, set up by __init__, or a
+// TypeError/RuntimeError naming `member`.
+StreamBufferObject* checked_buffer(const lark::Env& env, PyObject* self, const char* member);
+// The budget a flush of `b` works with now: an automatic one asks the series' chart for its plot
+// area (`chart` and its width when already known: the sync asks once per chart).
+Py_ssize_t resolved_budget(StreamBufferObject* b, PyObject* series, double plot_width);
+// The plot area width of a series' chart, or 0 when it has none (no chart() method, or None).
+double plot_width_of(PyObject* series, PyObject** chart_out = nullptr);
+// Makes the out arrays hold at least `points`.
+void reserve_out(const lark::Env& env, StreamBufferObject* b, Py_ssize_t points);
+// Whether `series` is a PySide6 XY series whose replace is the binding's own: it takes replaceNp
+// and QXYSeries.clear.
+bool genuine_series(const lark::Env& env, PyObject* series);
+// Writes the first m points of the out arrays `xs` and `ys` to the series in one call.
+void write_window(const lark::Env& env, PyObject* series, const lark::Ref& xs, const lark::Ref& ys, Py_ssize_t m);
 
 }  // namespace streaming

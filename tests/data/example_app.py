@@ -3,7 +3,7 @@ from __future__ import annotations
 
 from collections.abc import Iterator
 from pathlib import Path
-from typing import assert_type
+from typing import Literal, assert_type
 
 import numpy as np
 from PySide6.QtCharts import QChart, QChartView, QLineSeries, QScatterSeries, QValueAxis
@@ -20,7 +20,7 @@ from larkui.graphs import add_line_to_graph, add_scatter_to_graph, build_sample_
 from larkui.plotdeck import (TimeSeriesBuffer, add_line_to_chart, build_sample_value_chart, make_line, make_scatter,
                              sync_scrolling_chart, sync_snapshot_chart, wrap_dynamic_charts_into_tabs,
                              wrap_hosts_in_scroll)
-from larkui.streaming import StreamBuffer, StreamHistory
+from larkui.streaming import StreamBuffer, StreamHistory, sync_stream_chart
 
 
 class Window:
@@ -90,7 +90,8 @@ class StreamingPanel:
         self.slow = TimeSeriesBuffer(add_line_to_chart(chart, self.ax_x, self.ax_y, "temp", "teal"))
         self.streams = [self.fast, self.peaks]
         assert_type(self.streams, list[StreamBuffer])
-        budget: int | None = self.fast.display_budget
+        budget: int | Literal["auto"] | None = self.fast.display_budget
+        self.auto = StreamBuffer(add_line_to_chart(chart, self.ax_x, self.ax_y, "raw", "navy"), 5000)
         window: int = self.fast.window
         kept: int = self.fast.max_history
         del budget, window, kept
@@ -102,6 +103,8 @@ class StreamingPanel:
         self.slow.add_point(float(t[-1]), 21.5)
 
     def on_timer(self) -> None:
+        sync_stream_chart([self.fast, self.auto], self.ax_x, self.ax_y, 5000.0)
+        sync_stream_chart((self.fast,), self.ax_x, self.ax_y, 5000, fixed_y_range=(-1.0, 1.0), margin_ratio=0.2)
         sync_scrolling_chart(self.streams, self.ax_x, self.ax_y, 5000)
         sync_scrolling_chart([self.fast, self.slow], self.ax_x, self.ax_y, 5000, y_tick_cnt=5)
         history = self.fast.history

@@ -6,7 +6,7 @@ from larkui.choosers import collect_files_from_lineEdit, pick_folder_path
 from larkui.finders import find_child_safe
 from larkui.graphs import add_line_to_graph, add_scatter_to_graph, build_sample_value_graph
 from larkui.plotdeck import TimeSeriesBuffer, build_sample_value_chart, sync_scrolling_chart, sync_snapshot_chart
-from larkui.streaming import StreamBuffer
+from larkui.streaming import StreamBuffer, sync_stream_chart
 
 root = QWidget()
 edit: QWidget = find_child_safe(root, QLineEdit, "pathEdit")
@@ -32,6 +32,10 @@ stream.history.append(1.0)  # refused
 values: list[float] = stream.history  # refused
 sync_scrolling_chart([stream], QValueAxis(), QValueAxis(), 100)
 sync_snapshot_chart([stream], QValueAxis(), QValueAxis())  # refused
+sync_stream_chart([stream], QValueAxis(), QValueAxis(), 100.0)
+sync_stream_chart([stream], QValueAxis(), QValueAxis(), 100, (0.0, 1.0))  # refused
+sync_stream_chart([TimeSeriesBuffer(QLineSeries())], QValueAxis(), QValueAxis(), 100)  # refused
+sync_stream_chart([stream], QValueAxis(), QValueAxis(), "100")  # refused
 graph, gx, gy = build_sample_value_graph(root, "host")
 build_sample_value_graph(root, "host", "Value")  # refused
 graph2, gx2, gy2 = build_sample_value_graph(root, "host", return_widget=True)  # refused

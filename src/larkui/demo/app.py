@@ -40,19 +40,19 @@ SCOPE = 100                                      # the time-domain chart shows t
 
 # Which buffer for which chart:
 #  - StreamBuffer (larkui.streaming) for a rolling window of a stream. The producer adds whole
-#    blocks of samples; a flush writes the newest `window` of them to the series in one bulk call,
-#    so the series never holds more than the window, every sample in it is plotted, and the cost
-#    of a tick stays the same however long the stream runs. NaN samples are written as gaps, which
-#    Qt draws as a break in the line. With a display budget, a window that holds many more samples
-#    than the plot has pixels across is written as the smallest and largest sample of each bucket,
-#    which draws the same line with fewer points.
+#    blocks of samples; once per tick sync_stream_chart sets the chart's axes and then writes the
+#    newest `window` samples of every visible buffer to its series in one bulk call, so the series
+#    never holds more than the window and the cost of a tick stays the same however long the
+#    stream runs. NaN samples are written as gaps, which Qt draws as a break in the line. By
+#    default a window that holds more samples than the plot has pixels across is written as the
+#    smallest and largest sample of each bucket (two points per pixel column), which draws the
+#    same line with fewer points; --display-budget 0 plots every sample.
 #  - TimeSeriesBuffer (larkui.plotdeck) appends the points added since the last flush and never
 #    trims its series, so a stream fed into it makes an ever longer series (Qt re-lays the whole
 #    line on every append, and warns "Ignored NaN" for every NaN point appended). It is the buffer
 #    for frame snapshots (set_data: the whole series replaced by one frame, kept as the caller's
 #    object), and sync_snapshot_chart takes TimeSeriesBuffer only: the Spectrum tab uses it.
-# Both can be passed to sync_scrolling_chart.
-DISPLAY_BUDGET = 1000  # points written per series: 500 min/max pairs, more than the plot has pixels across
+DISPLAY_BUDGET = "auto"  # points written per line: two per pixel column of its plot
 
 LAST_DIR_ATTR = "_last_dir"                      # where the window remembers the folder chosen last
 STREAMING_HOSTS = ["w_temperature", "w_pressure", "w_vibration", "w_flow"]
@@ -72,6 +72,16 @@ def whole_number(least: int):
             raise argparse.ArgumentTypeError(f"must be at least {least}, got {value}")
         return value
     return convert
+
+
+def display_budget(text: str) -> int | str | None:
+    """An argparse type: "auto", 0 for every sample (None), or a number of points of at least 2."""
+    if text == "auto":
+        return "auto"
+    value = whole_number(0)(text)
+    if value == 1:
+        raise argparse.ArgumentTypeError("must be 0 (every sample), 2 or more, or auto, got 1")
+    return value or None
 
 
 def positive_number(text: str) -> float:
@@ -118,9 +128,10 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
                         help="also save the Streaming tab's window screenshot at this path (for docs/demo.png)")
     parser.add_argument("--report-every", type=whole_number(1), default=25,
                         help="offscreen: print the per-tick measurements averaged over this many ticks")
-    parser.add_argument("--display-budget", type=whole_number(0), default=DISPLAY_BUDGET, metavar="POINTS",
-                        help="most points a streaming series is written with; a window of more samples is "
-                             f"drawn as min/max pairs (default {DISPLAY_BUDGET}; 0: every sample as a point)")
+    parser.add_argument("--display-budget", type=display_budget, default=DISPLAY_BUDGET, metavar="POINTS",
+                        help="most points a streaming line is written with; a window of more samples is drawn "
+                             "as min/max pairs (default auto: two per pixel column of the plot; 0: every sample "
+                             "as a point)")
     parser.add_argument("--seed", type=int, default=7, help="seed of the simulated instruments")
     return parser.parse_args(argv)
 
@@ -133,49 +144,6 @@ def wants_offscreen(args: argparse.Namespace) -> bool:
 
 
 # ---------------------------------------------------------------- charts
-
-
-ROUND_STEPS = (1, 2, 5)  # times 1, 10, 100, ...
-Y_LABEL_GAP = 1.5         # least y label spacing, in label heights
-X_LABEL_GAP = 2.0         # least x label spacing, in label widths
-
-
-def round_step(span: float, most: int) -> int:
-    """The least of 1, 2, 5, 10, 20, 50, ... that cuts `span` into at most `most` intervals."""
-    scale = 1
-    while True:
-        for m in ROUND_STEPS:
-            if span <= most * m * scale:
-                return m * scale
-        scale *= 10
-
-
-def tidy_ticks(axis, length_px: float, least_gap_px: float) -> None:
-    """Puts an axis's labels on round values, at least `least_gap_px` apart.
-
-    The scrolling sync spreads its ticks evenly over the range, which lands them on round values only
-    when the ends and the step are whole (its small-span rule, a fixed range with a fitting count):
-    those are kept. Otherwise, or when they would crowd (the small-span rule puts one tick on every
-    whole number, however many there are), the axis takes ticks at multiples of a round step. The
-    sync never touches the tick type, so this is decided again after every sync.
-    """
-    from PySide6.QtCharts import QValueAxis
-
-    fixed, dynamic = QValueAxis.TickType.TicksFixed, QValueAxis.TickType.TicksDynamic
-    lo, hi = axis.min(), axis.max()
-    most = max(1, int(length_px // least_gap_px))
-    intervals = axis.tickCount() - 1
-    step = (hi - lo) / intervals if intervals > 0 else 0.0
-    if 0 < intervals <= most and step >= 1 and float(step).is_integer() and float(lo).is_integer():
-        if axis.tickType() != fixed:
-            axis.setTickType(fixed)
-        return
-    interval = round_step(hi - lo, most)
-    if axis.tickType() != dynamic:
-        axis.setTickAnchor(0.0)
-        axis.setTickType(dynamic)
-    if axis.tickInterval() != interval:
-        axis.setTickInterval(interval)
 
 
 class Channel:
@@ -222,19 +190,15 @@ class StreamingChart:
     every tick."""
 
     def __init__(self, root, host: str, title: str, y_title: str, channels: list[Channel], *,
-                 fixed_y_range: tuple[float, float] | None = None, y_tick_cnt: int | None = None,
-                 display_budget: int | None = DISPLAY_BUDGET) -> None:
-        from PySide6.QtGui import QFontMetricsF
-
+                 fixed_y_range: tuple[float, float] | None = None,
+                 display_budget: int | str | None = DISPLAY_BUDGET) -> None:
         from larkui.plotdeck import add_line_to_chart, build_sample_value_chart, make_scatter
 
         self.host = host
         self.chart, self.axX, self.axY, self.view = build_sample_value_chart(
             root, host, y_title=y_title, x_title="Time (ms)", antialias=True, return_view=True)
         self.chart.setTitle(title)
-        self.label_metrics = QFontMetricsF(self.axX.labelsFont())
         self.fixed_y_range = fixed_y_range
-        self.y_tick_cnt = y_tick_cnt
         self.channels = channels
         self.buffers = [self.make_buffer(add_line_to_chart(self.chart, self.axX, self.axY, ch.name, ch.color, 1.5),
                                          display_budget=display_budget)
@@ -254,19 +218,18 @@ class StreamingChart:
             marker.clicked.connect(partial(self.toggle_from_legend, marker))
 
     @staticmethod
-    def make_buffer(series, window: int | None = None, *, display_budget: int | None = None):
+    def make_buffer(series, window: int | None = None, *, display_budget: int | str | None = DISPLAY_BUDGET):
         """The buffer behind one series: where every streaming buffer is made.
 
-        A line (no `window` given) shows the newest WINDOW_SAMPLES samples, exactly the x window,
-        and its history holds just those, so the y range is taken from the samples on show. A
-        marker series shows its newest `window` markers; its history is empty, since a marker sits
-        on a value that its line already brings to the y range.
+        A line (no `window` given) shows the newest WINDOW_SAMPLES samples, exactly the x window.
+        A marker series shows each of its newest `window` markers (no decimation) and keeps no
+        history: the sync takes the y range from the buffers' stores.
         """
         from larkui.streaming import StreamBuffer
 
         if window is None:
-            return StreamBuffer(series, WINDOW_SAMPLES, display_budget=display_budget, max_history=WINDOW_SAMPLES)
-        return StreamBuffer(series, window, max_history=0)
+            return StreamBuffer(series, WINDOW_SAMPLES, display_budget=display_budget)
+        return StreamBuffer(series, window, display_budget=None, max_history=0)
 
     def toggle_from_legend(self, marker) -> None:
         """A legend click hides or shows its series, as the user expects of a legend."""
@@ -296,7 +259,7 @@ class StreamingChart:
             at, values = dropout_starts(ch, samples) if dropouts is not None else ((), ())
             for mirror in self.mirrors:
                 mirror.add_block(i, x, samples, at, values)
-            # A hidden channel is not fed: every flush that writes points shows its series again.
+            # A hidden channel is not fed: shown again, its line starts afresh at the present.
             if not buffer.is_visible:
                 continue
             buffer.add_points(x, samples)
@@ -307,22 +270,13 @@ class StreamingChart:
         return added
 
     def sync(self) -> float:
-        """Flushes the buffers into the chart and sets its axes: where every streaming sync happens."""
-        from larkui.plotdeck import sync_scrolling_chart
+        """Sets the chart's axes and writes its lines: where every streaming sync happens. The axes get
+        round ticks whose labels fit the plot area as it is now (the window may have been resized)."""
+        from larkui.streaming import sync_stream_chart
 
         t0 = time.perf_counter()
-        sync_scrolling_chart(self.buffers, self.axX, self.axY, WINDOW_SAMPLES, self.fixed_y_range, 0.1,
-                             self.y_tick_cnt)
-        elapsed = time.perf_counter() - t0
-        self.tidy_axes()
-        return elapsed
-
-    def tidy_axes(self) -> None:
-        """Round labels that fit the plot area as it is now (the window may have been resized)."""
-        area = self.chart.plotArea()
-        widest = max(self.label_metrics.horizontalAdvance(f"{int(v)}") for v in (self.axX.min(), self.axX.max()))
-        tidy_ticks(self.axX, area.width(), X_LABEL_GAP * widest)
-        tidy_ticks(self.axY, area.height(), Y_LABEL_GAP * self.label_metrics.height())
+        sync_stream_chart(self.buffers, self.axX, self.axY, WINDOW_SAMPLES, fixed_y_range=self.fixed_y_range)
+        return time.perf_counter() - t0
 
 
 class SnapshotChart:
@@ -361,7 +315,7 @@ class SnapshotChart:
 
 
 class DemoWindow:
-    def __init__(self, seed: int, display_budget: int | None = DISPLAY_BUDGET) -> None:
+    def __init__(self, seed: int, display_budget: int | str | None = DISPLAY_BUDGET) -> None:
         from PySide6.QtCore import QBuffer, QByteArray, QIODevice
         from PySide6.QtUiTools import QUiLoader
         from PySide6.QtWidgets import (QCheckBox, QLabel, QLineEdit, QListWidget, QMainWindow, QPushButton,
@@ -424,7 +378,7 @@ class DemoWindow:
                                                     noise=1.0, dropouts_per_min=12)),
                 Channel("Pump B", "#e377c2", Sensor(rng, base=22.0, drift=4.0, amplitude=2.0, period_s=5,
                                                     noise=1.0)),
-            ], fixed_y_range=(0.0, 60.0), y_tick_cnt=7),
+            ], fixed_y_range=(0.0, 60.0)),
         ]
         self.graphs = [GraphStreamingChart(window, host, chart) for host, chart in zip(GRAPH_HOSTS, self.streaming)]
         self.chirp = ChirpSource(rng)
@@ -703,7 +657,7 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
     ticks_per_minute = 60_000 // TICK_MS
     rows: list[dict[str, float]] = []
     print(f"{ticks} ticks of {TICK_MS} ms ({ticks * TICK_MS / 1000:.0f} simulated s), "
-          f"sensors at {SAMPLE_RATE} Hz, every sample plotted, windows of {WINDOW_SAMPLES} samples "
+          f"sensors at {SAMPLE_RATE} Hz, windows of {WINDOW_SAMPLES} samples "
           f"{budget_text(demo.display_budget)}")
     # "tick cpu" is the processor time the tick took: on a busy machine the wall time also holds
     # the time the process waited for a core.
@@ -739,7 +693,7 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
     written = statistics.mean(r["written"] for r in rows[-min(ticks, 25):])
     print(f"streaming: {plotted:,.0f} samples/s plotted (simulated time); the last ticks wrote {written:,.0f} points "
           f"to the lines per tick, {sum(r['written'] for r in rows) / sum(r['scrolling_s'] for r in rows):,.0f} "
-          f"points/s through sync_scrolling_chart")
+          f"points/s through sync_stream_chart")
     if args.minutes is not None and ticks >= 2 * ticks_per_minute:
         first = statistics.mean(r["tick_s"] for r in rows[:ticks_per_minute])
         last = statistics.mean(r["tick_s"] for r in rows[-ticks_per_minute:])
@@ -795,7 +749,9 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
     return 0
 
 
-def budget_text(budget: int | None) -> str:
+def budget_text(budget: int | str | None) -> str:
+    if budget == "auto":
+        return "(display budget: two points per pixel column)"
     return f"(display budget {budget} points)" if budget else "(no display budget)"
 
 
@@ -873,7 +829,7 @@ def main(argv: list[str] | None = None) -> int:
     QApplication.setAttribute(Qt.ApplicationAttribute.AA_ShareOpenGLContexts)
     app = QApplication.instance() or QApplication(sys.argv[:1])
     quiet_qt_messages()
-    demo = DemoWindow(args.seed, args.display_budget or None)
+    demo = DemoWindow(args.seed, args.display_budget)
     return run_offscreen(app, demo, args) if offscreen else run_interactive(app, demo, args.exit_after)
 
 
