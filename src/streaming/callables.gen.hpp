@@ -18,6 +18,11 @@ struct State {
     lark::Ref clear;  // QXYSeries.__dict__['clear'], which empties a genuine series before its axes move
     lark::Ref QFontMetricsF;  // PySide6.QtGui.QFontMetricsF, which measures axis labels
     lark::Ref TicksDynamic;  // QValueAxis.TickType.TicksDynamic of Qt Charts
+    lark::Ref QGuiApplication;  // PySide6.QtGui.QGuiApplication, whose font labels a Qt Graphs axis outside any graph
+    mutable lark::Ref graphs_QXYSeries;  // PySide6.QtGraphs.QXYSeries
+    mutable lark::Ref graphs_replace;  // PySide6.QtGraphs.QXYSeries.__dict__['replace']
+    mutable lark::Ref graphs_replaceNp;  // PySide6.QtGraphs.QXYSeries.__dict__['replaceNp']
+    mutable lark::Ref graphs_QValueAxis;  // PySide6.QtGraphs.QValueAxis
 
     template <class Visit>
     void each(Visit&& visit) {
@@ -32,6 +37,11 @@ struct State {
         visit(clear);
         visit(QFontMetricsF);
         visit(TicksDynamic);
+        visit(QGuiApplication);
+        visit(graphs_QXYSeries);
+        visit(graphs_replace);
+        visit(graphs_replaceNp);
+        visit(graphs_QValueAxis);
     }
 };
 

@@ -106,16 +106,32 @@ lark::Ref new_history(const lark::Env& env, PyObject* buffer);
 // buffer.cpp, for the sync: the buffer behind a StreamBuffer object, set up by __init__, or a
 // TypeError/RuntimeError naming `member`.
 StreamBufferObject* checked_buffer(const lark::Env& env, PyObject* self, const char* member);
-// The budget a flush of `b` works with now: an automatic one asks the series' chart for its plot
-// area (`chart` and its width when already known: the sync asks once per chart).
-Py_ssize_t resolved_budget(StreamBufferObject* b, PyObject* series, double plot_width);
-// The plot area width of a series' chart, or 0 when it has none (no chart() method, or None).
-double plot_width_of(PyObject* series, PyObject** chart_out = nullptr);
+// The budget a flush of `b` works with now: an automatic one asks the series' plot for its area
+// (its width when already known: the sync asks once per plot).
+Py_ssize_t resolved_budget(const lark::Env& env, StreamBufferObject* b, PyObject* series, double plot_width);
+// Where a series is drawn: its Qt Charts chart (`series.chart()`), or the Qt Graphs GraphsView
+// that owns it (its QObject parent, as larkui.graphs makes it). Empty when it has none.
+struct PlotOwner {
+    lark::Ref object;     // the QChart or the GraphsView
+    bool graphs = false;  // a GraphsView: its plot area is a property, it has no layout to activate
+};
+PlotOwner plot_owner(const lark::Env& env, PyObject* series);
+// The plot area of a plot owner, as a QRectF.
+lark::Ref plot_area(const PlotOwner& owner);
+// The plot area width of a series' chart or graph, or 0 when it has none.
+double plot_width_of(const lark::Env& env, PyObject* series);
 // Makes the out arrays hold at least `points`.
 void reserve_out(const lark::Env& env, StreamBufferObject* b, Py_ssize_t points);
-// Whether `series` is a PySide6 XY series whose replace is the binding's own: it takes replaceNp
-// and QXYSeries.clear.
+// Whether `series` is a PySide6 Qt Charts XY series whose replace is the binding's own: it takes
+// replaceNp and QXYSeries.clear.
 bool genuine_series(const lark::Env& env, PyObject* series);
+// The same for a PySide6 Qt Graphs XY series (once PySide6.QtGraphs has been imported by anyone).
+bool genuine_graphs_series(const lark::Env& env, PyObject* series);
+// The module state with Qt Graphs' classes filled in when PySide6.QtGraphs has been imported:
+// found in the loaded modules, never imported here. Their fields stay empty until then.
+const State& graphs_known(const lark::Env& env);
+// Whether `axis` is a Qt Graphs value axis (no tick type, label font from the graph's theme).
+bool graphs_axis(const lark::Env& env, PyObject* axis);
 // Writes the first m points of the out arrays `xs` and `ys` to the series in one call.
 void write_window(const lark::Env& env, PyObject* series, const lark::Ref& xs, const lark::Ref& ys, Py_ssize_t m);
 

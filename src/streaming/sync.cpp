@@ -17,12 +17,15 @@ using namespace lark;
 
 namespace {
 
-const Name s_isVisible{"isVisible"}, s_chart{"chart"}, s_plotArea{"plotArea"}, s_width{"width"},
+const Name s_isVisible{"isVisible"}, s_width{"width"},
     s_height{"height"}, s_min{"min"}, s_max{"max"}, s_setRange{"setRange"}, s_labelsFont{"labelsFont"},
     s_horizontalAdvance{"horizontalAdvance"}, s_labelFormat{"labelFormat"}, s_setLabelFormat{"setLabelFormat"},
     s_setTickType{"setTickType"}, s_setTickAnchor{"setTickAnchor"},
     s_setTickInterval{"setTickInterval"}, s_tickInterval{"tickInterval"}, s_layout{"layout"},
-    s_activate{"activate"};
+    s_activate{"activate"}, s_tickAnchor{"tickAnchor"}, s_property{"property"}, s_setProperty{"setProperty"},
+    s_theme{"theme"}, s_axisXLabelFont{"axisXLabelFont"}, s_axisYLabelFont{"axisYLabelFont"}, s_font{"font"};
+// Set on a Qt Graphs axis whose range or ticks the last call changed (see sync_stream_chart).
+const Name s_settle{"_larkui_settle"};
 
 // Qt Charts' own room around an axis label (ChartAxisElement::labelPadding, on both sides), and
 // what a label's text item adds to the font's line (the document margin and the rounding of its
@@ -157,16 +160,19 @@ public:
 // axis' pixel length: a label's slot, the length over the number of ticks, holds the label and
 // Qt's padding, which is what Qt Charts needs to show a label whole instead of as "...".
 // `label_height` > 0 sizes the labels of a vertical axis; otherwise `widths` measures them.
-Ticks choose_ticks(double lo, double hi, double length, double label_height, LabelWidths* widths) {
+// Qt Graphs finds its first label by stepping from the anchor to the range, every frame: for its
+// axes (`graphs`) the anchor moves near the range once a thousand steps.
+Ticks choose_ticks(double lo, double hi, double length, double label_height, LabelWidths* widths, bool graphs) {
     if (!(length >= 1.0)) length = unknown_length;
     const double span = hi - lo;
     const double magnitude = std::fmax(std::fabs(lo), std::fabs(hi));
     // A step Qt's repeated addition always moves on by, at any value of the range.
-    const double least_step = magnitude * 8 * DBL_EPSILON;
+    const double least_step = magnitude * (8 * DBL_EPSILON);  // not magnitude * 8 first: that overflows
     // With about span / step ticks, a step below half of `need` cannot fit them: the search starts
     // there, and a measured label width moves that start on.
     double size = label_height > 0 ? label_height : 0.0;
-    double need = span * (size + label_padding) / length;
+    // Divided first and capped: the span of the widest ends times a label's size is no double.
+    double need = std::fmin(span / length * (size + label_padding), DBL_MAX);
     int exponent = static_cast<int>(std::floor(std::log10(need / 2)));
     Ticks t;
     for (int tries = 0; tries < 64; ++exponent) {
@@ -178,7 +184,8 @@ Ticks choose_ticks(double lo, double hi, double length, double label_height, Lab
             // Far from zero, ticks count from an anchor near the range (moved once a million
             // steps), so that their values keep their precision.
             double anchor = 0.0;
-            if (std::fabs(lo) / step > 1e12) anchor = std::nearbyint(lo / (step * 1e6)) * (step * 1e6);
+            const double far = graphs ? 1e3 : 1e12, unit = graphs ? step * 1e3 : step * 1e6;
+            if (std::fabs(lo) / step > far) anchor = std::nearbyint(lo / unit) * unit;
             char format[16];
             choose_format(lo, hi, exponent, format);
             // Summed up from below zero, the tick at zero may come out as a tiny negative number
@@ -190,7 +197,7 @@ Ticks choose_ticks(double lo, double hi, double length, double label_height, Lab
             const TickRun run = qt_ticks(lo, hi, step, anchor, most);
             if (label_height <= 0 && run.count) {
                 size = widths->widest(run, format) + label_item_extra;
-                need = std::fmax(need, span * (size + label_padding) / length);
+                need = std::fmax(need, std::fmin(span / length * (size + label_padding), DBL_MAX));
             }
             const bool fits = run.count <= most && static_cast<double>(run.count) * (size + label_padding) <= length;
             if (fits || run.count <= 1) {
@@ -252,27 +259,38 @@ void x_extent(const StreamBufferObject* b, double& newest, double& oldest, bool&
     }
 }
 
-// A chart's plot area, asked once per chart.
+// A chart's (or a graph's) plot area, asked once per chart.
 struct Plot {
-    Ref chart;
+    PlotOwner owner;
     double width = 0.0, height = 0.0;
 };
 
-// The series' chart and its plot area, as an index into `plots`, or -1 when it has none.
-Py_ssize_t plot_of(PyObject* series, std::vector<Plot>& plots) {
-    Ref method = attribute_if_any(series, s_chart);
-    if (!method) return -1;  // a stand-in series has no chart
-    Ref chart = call(method);
-    if (chart.is_none()) return -1;
+// The series' chart or graph and its plot area, as an index into `plots`, or -1 when it has none.
+Py_ssize_t plot_of(const Env& env, PyObject* series, std::vector<Plot>& plots) {
+    PlotOwner owner = plot_owner(env, series);
+    if (!owner.object) return -1;  // no chart, or a stand-in series
     for (std::size_t k = 0; k < plots.size(); ++k)
-        if (plots[k].chart.get() == chart.get()) return static_cast<Py_ssize_t>(k);
-    Ref area = call_method(chart, s_plotArea);
+        if (plots[k].owner.object.get() == owner.object.get()) return static_cast<Py_ssize_t>(k);
+    Ref area = plot_area(owner);
     Plot p;
     p.width = number_of(call_method(area, s_width));
     p.height = number_of(call_method(area, s_height));
-    p.chart = std::move(chart);
+    p.owner = std::move(owner);
     plots.push_back(std::move(p));
     return static_cast<Py_ssize_t>(plots.size()) - 1;
+}
+
+// The font an axis draws its labels with: Qt Charts' axis says; a Qt Graphs axis takes it from
+// the theme of the graph the ticks fit (`plot`), or the application's font outside any graph.
+Ref label_font(const Env& env, PyObject* axis, bool horizontal, const Plot* plot) {
+    if (!graphs_axis(env, axis)) return call_method(axis, s_labelsFont);
+    if (plot && plot->owner.graphs) {
+        Ref theme = call_method(plot->owner.object, s_property, s_theme);
+        if (!theme.is_none()) return call_method(theme, horizontal ? s_axisXLabelFont : s_axisYLabelFont);
+    }
+    PyObject* app = state_of(env).QGuiApplication.get();
+    if (!app) raise_format(PyExc_RuntimeError, "QGuiApplication was not found at import");
+    return call_method(app, s_font);
 }
 
 double axis_end(PyObject* axis, const Name& end) { return number_of(call_method(axis, end)); }
@@ -285,23 +303,35 @@ struct AxisPlan {
     Ticks ticks;
 };
 
-void write_ticks(const Env& env, PyObject* axis, const Ticks& t, bool& invalidated) {
-    PyObject* dynamic = state_of(env).TicksDynamic.get();
-    if (!dynamic) raise_format(PyExc_RuntimeError, "QValueAxis.TickType.TicksDynamic was not found at import");
+// Writes the ticks; true when a tick setting or the label format changed. A Qt Graphs axis has
+// no tick type: its ticks are always at anchor + k * interval.
+bool write_ticks(const Env& env, PyObject* axis, const Ticks& t, bool graphs, bool& invalidated) {
+    bool changed = false;
+    PyObject* dynamic = graphs ? nullptr : state_of(env).TicksDynamic.get();
+    if (!graphs && !dynamic) raise_format(PyExc_RuntimeError, "QValueAxis.TickType.TicksDynamic was not found at import");
     // Qt ignores a tick setting written again unchanged, but lays the axis out again for every
     // label format written, and for every tick setting that changes.
+    if (graphs && axis_end(axis, s_tickAnchor) != t.anchor) changed = true;
     call_method(axis, s_setTickAnchor, t.anchor);
     if (axis_end(axis, s_tickInterval) != t.step) {
         call_method(axis, s_setTickInterval, t.step);
-        invalidated = true;
+        invalidated = changed = true;
     }
-    call_method(axis, s_setTickType, dynamic);
+    if (!graphs) call_method(axis, s_setTickType, dynamic);
     Ref format = Ref::steal(PyUnicode_FromString(t.format));
     if (!compare(call_method(axis, s_labelFormat).get(), format.get(), Py_EQ)) {
         call_method(axis, s_setLabelFormat, format);
-        invalidated = true;
+        invalidated = changed = true;
     }
+    return changed;
 }
+
+// Qt Graphs lays a frame's labels and grid out for the range width and tick settings of the frame
+// before, so after a call that changed them they are off until the range is set again in a later
+// frame. A changed axis is marked (a dynamic property of its own, which goes with it); the next
+// call sets its range again, changed or not, and clears the mark.
+bool needs_settling(PyObject* axis) { return truth(call_method(axis, s_property, s_settle).get()); }
+void mark_settling(PyObject* axis, bool mark) { call_method(axis, s_setProperty, s_settle, mark); }
 
 
 // sync_stream_chart(buffers, axX, axY, window, *, fixed_y_range=None, margin_ratio=0.1)
@@ -351,7 +381,7 @@ Ref sync_stream_chart(const Env& env, const args::sync_stream_chart& a) {
         // isVisible may have run code of the caller's: the buffer is looked at again.
         const bool automatic = buffer_at(env, e.object.get(), i)->display_budget == budget_auto;
         if ((e.visible && automatic) || plot < 0) {
-            const Py_ssize_t p = plot_of(e.series.get(), plots);
+            const Py_ssize_t p = plot_of(env, e.series.get(), plots);
             if (p >= 0 && plot < 0) plot = p;
             if (automatic) e.plot_width = p >= 0 ? plots[static_cast<std::size_t>(p)].width : 0.0;
         }
@@ -360,8 +390,12 @@ Ref sync_stream_chart(const Env& env, const args::sync_stream_chart& a) {
     const double cur_y_lo = axis_end(a.axY, s_min), cur_y_hi = axis_end(a.axY, s_max);
     PyObject* metrics_class = state_of(env).QFontMetricsF.get();
     if (!metrics_class) raise_format(PyExc_RuntimeError, "QFontMetricsF was not found at import");
-    Ref x_metrics = call(metrics_class, call_method(a.axX, s_labelsFont));
-    Ref y_metrics = call(metrics_class, call_method(a.axY, s_labelsFont));
+    const Plot* fitted = plot >= 0 ? &plots[static_cast<std::size_t>(plot)] : nullptr;
+    const bool graphs_x = graphs_axis(env, a.axX), graphs_y = graphs_axis(env, a.axY);
+    Ref x_metrics = call(metrics_class, label_font(env, a.axX, true, fitted));
+    Ref y_metrics = call(metrics_class, label_font(env, a.axY, false, fitted));
+    const bool settle_x = graphs_x && needs_settling(a.axX);
+    const bool settle_y = graphs_y && needs_settling(a.axY);
     const double label_height = number_of(call_method(y_metrics, s_height)) + label_item_extra;
     const double plot_width = plot >= 0 ? plots[static_cast<std::size_t>(plot)].width : 0.0;
     const double plot_height = plot >= 0 ? plots[static_cast<std::size_t>(plot)].height : 0.0;
@@ -375,7 +409,8 @@ Ref sync_stream_chart(const Env& env, const args::sync_stream_chart& a) {
         const Entry& e = entries[static_cast<std::size_t>(i)];
         StreamBufferObject* b = buffer_at(env, e.object.get(), i);
         x_extent(b, newest, oldest, any_x);
-        budgets[static_cast<std::size_t>(i)] = resolved_budget(b, e.series.get(), e.plot_width < 0 ? 0.0 : e.plot_width);
+        budgets[static_cast<std::size_t>(i)] =
+            resolved_budget(env, b, e.series.get(), e.plot_width < 0 ? 0.0 : e.plot_width);
         if (e.visible) shown.take(plan_extremes(b, plan_of(b, budgets[static_cast<std::size_t>(i)])));
     }
     AxisPlan x, y;
@@ -410,8 +445,8 @@ Ref sync_stream_chart(const Env& env, const args::sync_stream_chart& a) {
 
     // ---- readable ticks for the axes' pixel lengths
     LabelWidths widths(x_metrics.get());
-    x.ticks = choose_ticks(x.lo, x.hi, plot_width, 0.0, &widths);
-    if (y.set_range) y.ticks = choose_ticks(y.lo, y.hi, plot_height, label_height, nullptr);
+    x.ticks = choose_ticks(x.lo, x.hi, plot_width, 0.0, &widths, graphs_x);
+    if (y.set_range) y.ticks = choose_ticks(y.lo, y.hi, plot_height, label_height, nullptr, graphs_y);
 
     // ---- the axes, while the series about to be written are empty
     const bool moves = x.range_changes || y.range_changes;
@@ -432,14 +467,16 @@ Ref sync_stream_chart(const Env& env, const args::sync_stream_chart& a) {
     // The ticks go first: an axis lays its labels out at once when its range changes, and a new
     // range with the old step (or the reverse) could hold millions of ticks.
     bool invalidated = false;
-    write_ticks(env, a.axX, x.ticks, invalidated);
-    if (y.set_range) write_ticks(env, a.axY, y.ticks, invalidated);
-    if (x.range_changes) call_method(a.axX, s_setRange, x.lo, x.hi);
-    if (y.range_changes) call_method(a.axY, s_setRange, y.lo, y.hi);
+    const bool x_ticks_change = write_ticks(env, a.axX, x.ticks, graphs_x, invalidated);
+    const bool y_ticks_change = y.set_range && write_ticks(env, a.axY, y.ticks, graphs_y, invalidated);
+    if (x.range_changes || settle_x) call_method(a.axX, s_setRange, x.lo, x.hi);
+    if (y.set_range && (y.range_changes || settle_y)) call_method(a.axY, s_setRange, y.lo, y.hi);
+    if (graphs_x && (x.range_changes || x_ticks_change) != settle_x) mark_settling(a.axX, !settle_x);
+    if (graphs_y && (y.range_changes || y_ticks_change) != settle_y) mark_settling(a.axY, !settle_y);
     // New tick settings re-lay the chart out at the next event; done now, a plot area that
-    // changes with the labels' width re-lays empty lines.
-    if (invalidated && plot >= 0) {
-        Ref chart = plots[static_cast<std::size_t>(plot)].chart;
+    // changes with the labels' width re-lays empty lines. (A graph lays itself out in its frame.)
+    if (invalidated && plot >= 0 && !plots[static_cast<std::size_t>(plot)].owner.graphs) {
+        Ref chart = plots[static_cast<std::size_t>(plot)].owner.object;
         Ref layout = call_method(chart, s_layout);
         if (!layout.is_none()) call_method(layout, s_activate);
     }

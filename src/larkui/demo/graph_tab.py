@@ -11,30 +11,10 @@ from typing import Any
 
 import numpy as np
 
-ROUND_STEPS = (1, 2, 5)  # times 1, 10, 100, ... and 0.1, 0.01, ...
-Y_LABEL_GAP = 1.6         # least y label spacing, in label heights
-X_LABEL_GAP = 2.0         # least x label spacing, in label widths
-
-
-def round_step(span: float, most: int) -> float:
-    """The least of ..., 0.1, 0.2, 0.5, 1, 2, 5, 10, ... that cuts `span` into at most `most` intervals."""
-    if not (span > 0 and math.isfinite(span)):
-        return 1.0
-    least = span / max(most, 1)
-    scale = 10.0 ** math.floor(math.log10(least))
-    return next(m * scale for m in (*ROUND_STEPS, 10) if m * scale >= least * (1 - 1e-9))
-
-
-def decimals(step: float) -> int:
-    return max(0, -math.floor(math.log10(step) + 1e-9))
-
-
 class GraphStreamingChart:
     """One Qt Graphs graph showing what a StreamingChart shows."""
 
     def __init__(self, root, host: str, source) -> None:
-        from PySide6.QtGui import QFontMetricsF, QGuiApplication
-
         from larkui.graphs import add_line_to_graph, add_scatter_to_graph, build_sample_value_graph
 
         self.host = host
@@ -44,8 +24,6 @@ class GraphStreamingChart:
             root, host, y_title=source.axY.titleText(), x_title=source.axX.titleText(), return_widget=True)
         self.title = source.chart.title()
         self.fixed_y_range = source.fixed_y_range
-        self.metrics = QFontMetricsF(QGuiApplication.font())
-        self.unsettled: set = set()  # axes whose range or ticks changed at the last sync
         self.buffers = [self.make_buffer(add_line_to_graph(self.graph, self.axX, self.axY, ch.name, ch.color), b)
                         for ch, b in zip(source.channels, source.buffers)]
         self.dropout_buffers: dict[int, Any] = {}
@@ -54,8 +32,6 @@ class GraphStreamingChart:
             self.dropout_buffers[i] = self.make_buffer(series, dots)
         self.buffers += self.dropout_buffers.values()
         source.mirrors.append(self)
-        # A graph in a hidden tab has no size: its ticks are chosen again once it is laid out.
-        self.graph.plotAreaChanged.connect(self.tidy_ticks)
 
     @staticmethod
     def make_buffer(series, like):
@@ -74,61 +50,16 @@ class GraphStreamingChart:
             dots.add_points(x[at], values)
 
     def sync(self) -> None:
-        """Writes every buffer's window to its series and fits the axes, as the Qt Charts chart's sync does."""
-        newest = 0.0
-        lo, hi = math.inf, -math.inf
-        for buffer in self.buffers:
-            buffer.flush()
-            newest = max(newest, buffer.last_x)
-            if buffer.is_visible and buffer.max_history:
-                recent = np.asarray(buffer.history[-self.window:], dtype=np.float64)
-                recent = recent[np.isfinite(recent)]
-                if recent.size:
-                    lo, hi = min(lo, float(recent.min())), max(hi, float(recent.max()))
-        x_hi = max(newest, float(self.window))
-        self.set_range(self.axX, x_hi - self.window + 1, x_hi)
-        if self.fixed_y_range:
-            self.set_range(self.axY, *self.fixed_y_range)
-        elif lo <= hi:
-            margin = (hi - lo) * 0.1 or 1.0
-            self.set_range(self.axY, lo - margin, hi + margin)
-        self.tidy_ticks()
+        """Writes every buffer's window to its series and fits the axes: the Qt Charts chart's call.
 
-    def set_range(self, axis, lo: float, hi: float) -> None:
-        # Every setRange makes Qt Graphs lay the graph out again, even for the same range, so an
-        # unchanged one is skipped; except once after a change: Qt Graphs places a frame's labels
-        # and grid for the range width (and tick interval) of the frame before, and the range
-        # set again in a later frame puts them where they belong.
-        changed = (axis.min(), axis.max()) != (lo, hi)
-        if changed or axis in self.unsettled:
-            axis.setRange(lo, hi)
-        if changed:
-            self.unsettled.add(axis)
-        else:
-            self.unsettled.discard(axis)
+        A graph that is not on screen (its tab hidden) is left alone: its buffers keep the window,
+        and the first call once it is shown writes it with the budget and ticks of its plot area.
+        """
+        from larkui.streaming import sync_stream_chart
 
-    def settle(self) -> None:
-        """Sets the ranges that changed at the last sync again (after a frame has been drawn)."""
-        for axis in self.unsettled:
-            axis.setRange(axis.min(), axis.max())
-        self.unsettled.clear()
-
-    def tidy_ticks(self) -> None:
-        """Labels on round values that fit the plot area as it is now (Qt Graphs has no tick count)."""
-        area = self.graph.property("plotArea")
-        if area.width() <= 0 or area.height() <= 0:
+        if not self.widget.isVisible():
             return
-        for axis, length, gap in ((self.axX, area.width(), X_LABEL_GAP), (self.axY, area.height(), Y_LABEL_GAP)):
-            lo, hi = axis.min(), axis.max()
-            if axis is self.axX:
-                size = max(self.metrics.horizontalAdvance(f"{v:.0f}") for v in (lo, hi))
-            else:
-                size = self.metrics.height()
-            step = round_step(hi - lo, max(1, int(length // (gap * size))))
-            if axis.tickInterval() != step:
-                axis.setTickInterval(step)
-                axis.setLabelFormat(f"%.{decimals(step)}f")
-                self.unsettled.add(axis)
+        sync_stream_chart(self.buffers, self.axX, self.axY, self.window, fixed_y_range=self.fixed_y_range)
 
     def summary(self) -> dict:
         """What a person reads off the graph: axis ranges, plot area and each series' data."""
