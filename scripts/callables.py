@@ -122,6 +122,7 @@ class ClassDef:
     stub_bases: str | None
     stub_decorators: list[str]
     english: str
+    namespace_members: bool = False  # the maker gets the members, to put them in the class namespace
     members: list = field(default_factory=list)  # Callable | Attribute | str (verbatim stub)
 
 
@@ -291,7 +292,7 @@ def parse_callable(table: dict, module: ModuleDef | None, runtime_docs: str, whe
 
 def parse_class(table: dict, runtime_docs: str, where: str) -> ClassDef:
     only_keys(table, {"class", "doc", "made", "state", "instantiable", "stub_bases", "stub_decorators", "english",
-                      "member"}, where)
+                      "namespace_members", "member"}, where)
     name = identifier(table.get("class"), where, "class")
     where = f"{where} ({name})"
     made = table.get("made", "type")
@@ -301,7 +302,9 @@ def parse_class(table: dict, runtime_docs: str, where: str) -> ClassDef:
         fail(where, "the module's runtime docstrings are its English texts: no `doc` here")
     doc = text_field(table, "doc", where) if runtime_docs == "own" else english
     cls = ClassDef(name, doc, made, table.get("state"), table.get("instantiable", True), table.get("stub_bases"),
-                   table.get("stub_decorators", []), english)
+                   table.get("stub_decorators", []), english, table.get("namespace_members", False))
+    if cls.namespace_members and made == "type":
+        fail(where, "`namespace_members` is for a class made by a hand-written maker")
     names: set[str] = set()
     for i, member in enumerate(table.get("member", [])):
         mwhere = f"{where}, member {i + 1}"
@@ -513,7 +516,8 @@ def write_header(module: ModuleDef) -> str:
         elif step.kind == "value":
             hand.append(f"lark::Ref {step.data[1]}(lark::Module& m, State& state);")
         elif step.kind == "class" and step.data.made != "type":
-            hand.append(f"lark::Ref {step.data.made}(lark::Module& m, State& state);")
+            members = ", lark::Module::Members members" if step.data.namespace_members else ""
+            hand.append(f"lark::Ref {step.data.made}(lark::Module& m, State& state{members});")
     if hand:
         out.append("// Steps of the module body written by hand.")
         out.extend(hand)
@@ -618,6 +622,9 @@ def class_steps(cls: ClassDef) -> list[str]:
         lines.append(f"            {{{c_string(m.name)}, {made}}},")
     if cls.made == "type":
         out.append(f"        lark::Ref cls = m.plain_class({c_string(cls.name)}, {c_text_or_null(cls.doc)}, {{")
+    elif cls.namespace_members:
+        # Members that must be in the namespace the class is made with (a Qt class's overrides).
+        out.append(f"        lark::Ref cls = {cls.made}(m, state, {{")
     else:
         out.append(f"        lark::Ref cls = {cls.made}(m, state);")
         out.append("        m.set_members(cls, {")

@@ -134,6 +134,12 @@ def _stub_attributes(class_node, with_properties=False):
     return declared
 
 
+def _is_signal(value):
+    from PySide6.QtCore import Signal
+
+    return isinstance(value, Signal)
+
+
 def public_entries(modname):
     module = _import(modname)
     if module is None:
@@ -151,6 +157,8 @@ def public_entries(modname):
                 continue
             if isinstance(member_value, property):
                 kind = "property"
+            elif _is_signal(member_value):
+                kind = "attribute"  # a Qt signal of a QObject subclass: connected, not called
             elif callable(member_value):
                 kind = "method"
             else:

@@ -12,10 +12,10 @@ ROOT = Path(os.environ.get("LARKUI_SOURCE_DIR") or Path(__file__).resolve().pare
 
 
 def generator():
-    spec = importlib.util.spec_from_file_location("callables_generator", ROOT / "scripts" / "callables.py")
-    module = importlib.util.module_from_spec(spec)
-    sys.modules[spec.name] = module  # dataclasses look their module up
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("callables_generator", ROOT / "scripts" / "callables.py")
+    module = importlib.util.module_from_spec(found)
+    sys.modules[found.name] = module  # dataclasses look their module up
+    found.loader.exec_module(module)
     return module
 
 

@@ -23,7 +23,8 @@ def demo(tmp_path_factory):
     env["PYTHONPATH"] = os.pathsep.join(p for p in (str(Path(larkui.__file__).parent.parent),
                                                     env.get("PYTHONPATH")) if p)
     proc = subprocess.run([sys.executable, "-m", "larkui.demo", "--offscreen", "--ticks", str(TICKS),
-                           "--screenshots", str(out), "--readme-screenshot", str(out / "readme.png")],
+                           "--screenshots", str(out), "--readme-screenshot", str(out / "readme.png"),
+                           "--inspect-screenshot", str(out / "inspect-copy.png")],
                           cwd=out, env=env, capture_output=True, text=True, timeout=300)
     assert proc.returncode == 0, proc.stdout + proc.stderr
     summary = json.loads((out / "summary.json").read_text(encoding="utf-8"))
@@ -167,7 +168,7 @@ def colour_pixels(region, hex_colour, tolerance=60):
 
 def test_prints_its_measurements(demo):
     proc, _, _ = demo
-    assert "points/s" in proc.stdout and "sync median" in proc.stdout
+    assert "sync median" in proc.stdout and "samples in" in proc.stdout and "points out" in proc.stdout
     assert f"{TICKS} ticks" in proc.stdout
     # Eight channels at 1 kHz, all plotted, less the Z channel's hidden second half.
     line = next(line for line in proc.stdout.splitlines() if line.startswith("streaming: "))
@@ -537,3 +538,92 @@ def test_a_dropout_is_a_gap_with_a_marker(streamed):
     assert colour_pixels(image[top:bottom, left + 5:right - 1], colour) == 0  # the marker covers the first few
     assert colour_pixels(image[top:bottom, left - 12:left - 2], colour) > 10
     assert colour_pixels(image[top:bottom, right + 2:right + 12], colour) > 10
+
+
+# ---- stopping the streaming charts to look at them
+
+
+def streaming_state(demo):
+    """Per streaming chart: its lines' points and its axes' ranges."""
+    return [([points_of(b.series) for b in chart.buffers], (chart.axX.min(), chart.axX.max()),
+             (chart.axY.min(), chart.axY.max())) for chart in demo.streaming]
+
+
+def same_state(a, b):
+    return all(ra == rb and ya == yb and all(np.array_equal(p[0], q[0]) and np.array_equal(p[1], q[1], equal_nan=True)
+                                             for p, q in zip(pa, pb))
+               for (pa, ra, ya), (pb, rb, yb) in zip(a, b))
+
+
+@pytest.mark.parametrize("how", ["button", "space"])
+def test_pause_all_pauses_and_resumes_the_four_charts(qapp, how):
+    """The button beside the charts pauses all four (they are linked, so Space on one does too) and its
+    text follows the state; paused charts keep their lines and axes while the buffers go on filling;
+    resumed, every chart shows the newest window at once."""
+    from PySide6.QtCore import Qt
+    from PySide6.QtTest import QTest
+
+    from larkui.demo.app import LIVE_HINT, PAUSED_HINT, WINDOW_SAMPLES, DemoWindow
+
+    demo = DemoWindow(7)
+    try:
+        demo.window.show()
+
+        def run(ticks):
+            for _ in range(ticks):
+                demo.tick()
+                qapp.processEvents()
+
+        def press():
+            if how == "button":
+                QTest.mouseClick(demo.pause_button, Qt.MouseButton.LeftButton)
+            else:
+                QTest.keyClick(demo.streaming[2].view, Qt.Key.Key_Space)
+            qapp.processEvents()
+
+        run(110)
+        assert demo.pause_button.text() == "Pause all" and demo.inspect_hint.text() == LIVE_HINT
+        assert len({lv for lv in demo.live_views[0].linked}) == 4
+        press()
+        assert [lv.is_paused for lv in demo.live_views] == [True] * 4
+        assert demo.pause_button.text() == "Resume all" and demo.inspect_hint.text() == PAUSED_HINT
+        before = streaming_state(demo)
+        held = [len(b.history) for c in demo.streaming for b in c.buffers[:len(c.channels)]]
+        run(30)
+        assert same_state(streaming_state(demo), before)
+        grown = [len(b.history) for c in demo.streaming for b in c.buffers[:len(c.channels)]]
+        assert all(g == h + 30 * 40 for g, h in zip(grown, held)), (held, grown)
+        press()
+        assert [lv.is_paused for lv in demo.live_views] == [False] * 4
+        assert demo.pause_button.text() == "Pause all" and demo.inspect_hint.text() == LIVE_HINT
+        for chart in demo.streaming:
+            assert (chart.axX.min(), chart.axX.max()) == (demo.sample - WINDOW_SAMPLES, demo.sample), chart.host
+            assert points_of(chart.buffers[0].series)[0][-1] == demo.sample, chart.host
+    finally:
+        demo.window.close()
+        demo.window.deleteLater()
+
+
+def test_the_offscreen_run_inspects_a_dropout(demo):
+    """After its screenshots the offscreen run pauses the charts with the button, zooms into the
+    pressure chart's latest dropout and points at it: inspect.png shows the readout, and it says
+    "gap" for the lost samples; then the charts go live again."""
+    _, out, summary = demo
+    found = summary["inspect"]
+    assert found["paused"] == [True] * 4 and found["button_paused"] == "Resume all"
+    start, stop = found["dropout"]
+    assert found["x_ranges"] == [[start - 300.0, stop + 300.0]] * 4  # linked: one range for all four
+    assert start <= found["hover_x"] < stop
+    x, samples = found["readout"]
+    assert x == pytest.approx(found["hover_x"], abs=2)
+    line = [s for s in samples if s[0] == "Line"]
+    assert len(line) == 1 and start <= line[0][1] < stop and line[0][2] is None  # a lost sample: a gap
+    assert found["readouts_shown"] == 4
+    assert found["resumed"] == [True] * 4 and found["button_live"] == "Pause all"
+    assert found["x_range_live"] == [summary["samples_per_channel"] - summary["window_samples"],
+                                     summary["samples_per_channel"]]
+    shot, live = pixels(out / found["screenshot"]), pixels(out / "streaming.png")
+    assert (pixels(out / "inspect-copy.png") == shot).all()
+    assert shot.shape == live.shape and (np.abs(shot.astype(int) - live.astype(int)).sum(axis=2) > 30).mean() > 0.05
+    # What the run recorded of the pressure chart is its paused view.
+    assert found["pressure"]["x_range"] == [start - 300.0, stop + 300.0]

@@ -578,9 +578,9 @@ HISTORIES = {
 }
 
 
-def make_buffers(spec, module):
+def make_buffers(shape, module):
     bufs = []
-    for h in spec:
+    for h in shape:
         if h == "other":
             tsb = module.TimeSeriesBuffer(QLineSeries())
             tsb.history = [Fraction(7, 2), Decimal("2.5")]
@@ -597,14 +597,14 @@ def make_buffers(spec, module):
 
 
 @pytest.mark.parametrize("window_size", [0, 1, 2, 50])
-@pytest.mark.parametrize("spec", HISTORIES.values(), ids=HISTORIES.keys())
-def test_sync_scrolling_chart_reads_stream_histories_as_slices(spec, window_size):
+@pytest.mark.parametrize("shape", HISTORIES.values(), ids=HISTORIES.keys())
+def test_sync_scrolling_chart_reads_stream_histories_as_slices(shape, window_size):
     import plain_steps
 
     results = []
     for sync, module in ((plotdeck.sync_scrolling_chart, plotdeck), (plain_steps.sync_scrolling_chart, plotdeck)):
         ax, ay = AxisRecorder(), AxisRecorder()
-        sync(make_buffers(spec, module), ax, ay, window_size)
+        sync(make_buffers(shape, module), ax, ay, window_size)
         results.append((ax.calls, ay.calls))
     assert results[0] == results[1]
 

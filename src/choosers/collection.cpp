@@ -2,6 +2,7 @@
 #include "choosers.hpp"
 
 #include "compat.hpp"
+#include "names.hpp"
 
 namespace choosers {
 
@@ -9,11 +10,11 @@ using namespace lark;
 
 namespace {
 
-const Name s_Path{"Path"}, s_QMessageBox{"QMessageBox"}, s_filedesk{"filedesk"};
-const Name s_text{"text"}, s_strip{"strip"}, s_is_dir{"is_dir"}, s_is_file{"is_file"}, s_parent{"parent"},
-    s_warning{"warning"}, s_critical{"critical"}, s_find_files_with_extensions{"find_files_with_extensions"},
+const Name s_QMessageBox{"QMessageBox"}, s_filedesk{"filedesk"};
+const Name s_text{"text"}, s_strip{"strip"}, s_is_dir{"is_dir"}, s_is_file{"is_file"}, s_warning{"warning"},
+    s_critical{"critical"}, s_find_files_with_extensions{"find_files_with_extensions"},
     s_generate_output_path{"generate_output_path"}, s_sort_datecode{"sort_datecode"};
-const Name s_empty{""}, s_no_path_title{"No path"}, s_no_path_text{"Please choose a file or a folder first."},
+const Name s_blank{""}, s_no_path_title{"No path"}, s_no_path_text{"Please choose a file or a folder first."},
     s_invalid_title{"Invalid path"}, s_not_found_head{"Path not found:\n"}, s_io_error_title{"I/O error"};
 
 // Marks `exc` as the exception being handled, as an except clause does, so that an error
@@ -36,7 +37,7 @@ Ref collect(const Env& env, PyObject* parent, const Ref& p, const Ref& raw, PyOb
     // A folder is tested first, so a folder is never taken for a file.
     const bool is_folder = truth(call_method(p, s_is_dir).get());
     if (!is_folder && !truth(call_method(p, s_is_file).get())) {
-        Ref raw_text = Ref::steal(PyObject_Format(raw.get(), s_empty.get()));
+        Ref raw_text = Ref::steal(PyObject_Format(raw.get(), s_blank.get()));
         Ref message = Ref::steal(PyUnicode_Concat(s_not_found_head.get(), raw_text.get()));
         call_method(env.global(s_QMessageBox), s_warning, parent, s_invalid_title, message);
         return none();
@@ -69,7 +70,7 @@ void report_io_error(const Env& env, PyObject* parent) {
 // collect_files_from_lineEdit(parent, line_edit, out_dir_name, name_filter, sort_datecode)
 Ref collect_files_from_lineEdit(const Env& env, const args::collect_files_from_lineEdit& a) {
     Ref text = call_method(a.line_edit, s_text);
-    if (!truth(text.get())) text = Ref::borrow(s_empty.get());
+    if (!truth(text.get())) text = Ref::borrow(s_blank.get());
     Ref raw = call_method(text, s_strip);
     if (!truth(raw.get())) {
         call_method(env.global(s_QMessageBox), s_warning, a.parent, s_no_path_title, s_no_path_text);
@@ -80,7 +81,7 @@ Ref collect_files_from_lineEdit(const Env& env, const args::collect_files_from_l
     Ref filters = Ref::borrow(a.name_filter);
     if (!PyList_GET_SIZE(a.name_filter)) {
         filters = Ref::steal(PyList_New(0));
-        check(PyList_Append(filters.get(), s_empty.get()));
+        check(PyList_Append(filters.get(), s_blank.get()));
     }
 
     Ref p = call(env.global(s_Path), raw);

@@ -1,5 +1,6 @@
 // _get_start_dir, _set_last_dir: the last-directory memory kept in an attribute of a caller's object.
 #include "choosers.hpp"
+#include "names.hpp"
 
 namespace choosers {
 
@@ -7,7 +8,6 @@ using namespace lark;
 
 namespace {
 
-const Name s_Path{"Path"};
 
 }  // namespace
 

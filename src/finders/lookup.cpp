@@ -1,12 +1,13 @@
 // larkui.finders: look up a child widget, or fail at once with an error that names it.
 #include "callables.gen.hpp"
+#include "names.hpp"
 
 namespace finders {
 
 using namespace lark;
 
 namespace {
-const Name s_findChild{"findChild"}, s___name__{"__name__"}, s_empty{""};
+const Name s___name__{"__name__"}, s_empty{""};
 const Name s_TypeVar{"TypeVar"}, s_QObject{"QObject"}, s_T{"T"}, s_bound{"bound"};
 }  // namespace
 

@@ -62,7 +62,8 @@ from collections.abc import Iterator, Sequence
 from typing import ClassVar, Literal, SupportsIndex, final, overload
 
 from numpy.typing import ArrayLike
-from PySide6.QtCharts import QValueAxis, QXYSeries
+from PySide6.QtCharts import QChart, QChartView, QValueAxis, QXYSeries
+from PySide6.QtCore import QEvent, QMetaObject, QObject, Signal
 from typing_extensions import disjoint_base
 
 @disjoint_base
@@ -87,7 +88,11 @@ class StreamBuffer:
     "auto", B is two points per pixel column of the plot area of the series' chart
     (`2 * int(series.chart().plotArea().width())`), read again at every write, so a resized chart
     is followed; a series with no chart (or no `chart()` method), or a plot area under one pixel
-    wide, gets every sample. An int B is used as it is.
+    wide, gets every sample. An int B is used as it is. A Qt Graphs series (`PySide6.QtGraphs`, as
+    `larkui.graphs` makes them) is written with its own `replaceNp` the same way, and its plot area
+    is that of the `GraphsView` that owns it (its QObject parent: `parent.property("plotArea")`);
+    one without such a parent gets every sample. This module never imports `PySide6.QtGraphs`
+    itself: it recognises its classes once your code has.
 
     Decimation, with more than B samples in the window: buckets have L = ceil(window / (B // 2))
     samples each, and their edges lie at multiples of L of the samples' absolute index (the count
@@ -463,7 +468,10 @@ def sync_stream_chart(
        chart (`series.chart().plotArea()`, once per chart: the first buffer whose series has a
        chart gives the axes' pixel lengths; a series without `chart()` or with no chart has
        none), the axes' `min()` and `max()`, and their label fonts (`labelsFont()`, measured with
-       `QFontMetricsF`).
+       `QFontMetricsF`). On Qt Graphs (series and axes of `PySide6.QtGraphs`, in a graph made by
+       `larkui.graphs`), the chart is the `GraphsView` that owns the series (its QObject parent),
+       its plot area `property("plotArea")`, and the label fonts are those of the graph's theme
+       (`axisXLabelFont()`, `axisYLabelFont()`), or the application's font without one.
     3. X range: (lo, lo + window), where lo is the later of the oldest finite x that any buffer
        holds and the newest finite x of any buffer minus `window`. So the axis starts at the
        first sample while the data is shorter than the window, and then scrolls with the newest
@@ -486,11 +494,17 @@ def sync_stream_chart(
        or more, ``%.1f`` for 0.2, ...), or an exponent (``%.2e``) where that is much shorter and
        the range does not cross zero. The anchor is 0 (near the range for values far from
        zero), so the ticks stay on round values as the axis scrolls, and no label reads "-0.0".
-       A chart not laid out yet counts as 100 pixels.
+       A chart not laid out yet counts as 100 pixels. A Qt Graphs axis has no tick type: it gets
+       the same step as `tickInterval` and the same anchor as `tickAnchor` (kept within a thousand
+       steps of the range, since Qt Graphs steps from the anchor to the range every frame).
     6. When either range changes, every series about to be written is emptied first
        (`QXYSeries.clear`, for a PySide6 series); then the tick settings are written (only
        those that changed cost Qt anything), then the ranges (only a range that changes), and
-       the chart's layout is brought up to date when new tick settings invalidated it.
+       the chart's layout is brought up to date when new tick settings invalidated it. Qt Graphs
+       lays a frame's labels and grid out for the range and ticks of the frame before: a Qt
+       Graphs axis whose range or ticks this call changed is marked (the dynamic property
+       `_larkui_settle`), and the next call sets its range once more, changed or not, and clears
+       the mark.
     7. Every visible buffer that holds samples is written, in list order, when it has new
        samples or when an axis range changed (a line written again costs Qt one layout; a line
        kept through a range change costs it one per axis): as `flush` writes it, in one call,
@@ -534,4 +548,278 @@ def sync_stream_chart(
     An error of a Qt call propagates at once; what was done before stays done. Code that Qt
     runs during the call (a slot connected to a series' signals, say) may change the buffers:
     each one is read afresh before it is written.
+    """
+
+class LiveView(QObject, metaclass=type):
+    """Pause a live chart, zoom and pan over what its buffers kept, read the values under the cursor.
+
+    Every chart that `sync_stream_chart` drives gets one LiveView at the first call for it (the
+    chart of the first buffer whose series has a chart, once that chart is shown in a
+    `QChartView`); `live_view(chart)` returns it. It is a QObject parented to the chart's view,
+    so it lives exactly as long as the view; it filters the view's input and draws on the chart
+    with a few standard graphics items (a clipping rectangle on the plot area and, inside it, the
+    readout, the paused marker and the zoom rectangle), and turns the view's rubber band off
+    (`QChartView.RubberBand.NoRubberBand`). Charts that only `larkui.plotdeck.sync_scrolling_chart`
+    drives get none.
+
+    Pausing: `pause()`, `resume()`, `toggle()`, or the Space key on the chart view when it has
+    the focus (a click on the chart gives it the focus; holding Space does not toggle again). A
+    paused chart shows a small marker in the top-right corner of its plot, "paused at x = X", X
+    being the newest x its buffers held. While it is paused the buffers keep taking every sample,
+    and `sync_stream_chart` returns at once for it, changing neither its series nor its axes: a
+    paused tick costs a few lookups. `resume()` writes the newest window at once. What can be
+    looked at is what the buffers' stores hold: max(`window` + a spare, `max_history`) samples per
+    buffer (by default at least 10,000), the oldest overwritten first, also while paused; give
+    the buffers a larger `max_history` to keep more.
+
+    While paused, over everything the stores hold: the mouse wheel zooms the x axis around the
+    cursor (0.8 times the span per notch of 120); a left-button drag pans by the distance dragged
+    (x only, or x and y once you zoomed y); a right-button drag zooms to the rectangle drawn (x,
+    and y unless the rectangle is under 3 pixels high), and pauses a live chart first; a
+    double-click shows everything the stores hold. The y axis follows the visible samples (their
+    smallest and largest finite value, with the last sync's `margin_ratio`, or its
+    `fixed_y_range`) unless you zoomed y with a rectangle; `show_all()` and `reset_view()` give it
+    back to the samples. Every view is written from the stores as the live window is: at most
+    about two points per pixel column of the plot (or the buffer's own `display_budget`), each
+    bucket of samples as its smallest and largest one and a gap where it lost one, so a view over
+    10 million samples costs about what the live window does and a view zoomed in far enough
+    shows every sample. Buckets of long views are read from summaries of 64-sample blocks and of
+    runs of 64 blocks, made the first time a view needs them. Axes get the round ticks `sync_stream_chart` gives them.
+    Events outside the plot area, and the wheel and the left button while live, are left to Qt
+    (so a chart in a scroll area scrolls with the wheel until it is paused).
+
+    The readout, live or paused: while the mouse is over the plot, a dashed vertical line at its x
+    and a label with that x and, for each visible series, its value at the stored sample whose x
+    is nearest (in the series' colour; "gap" for a sample that is not drawable; "–" when the
+    nearest sample lies outside the plot, or when the mouse is past the first or the last sample
+    stored by more than 8 pixels), kept inside the plot; it goes when the mouse leaves,
+    and follows the data of a live chart at every tick. It is drawn with overlay items only: no
+    series is laid out again for it.
+
+    Linked charts (`link_x`) share one x range and one paused state, as pyqtgraph's `setXLink`
+    links x ranges both ways: pausing, zooming or panning one of them does it to all, each keeping
+    its own y axis, and the readout shows the same x on each.
+
+    The signals `paused()`, `resumed()` and `viewRangeChanged(float, float)` can be connected as
+    any Qt signal (a slot that raises is reported by PySide6 and the others still run). Create no
+    LiveView yourself (``LiveView objects are made by live_view(chart)``); one whose chart or view
+    was deleted is detached: its methods then raise RuntimeError ``this LiveView is no longer
+    attached to a chart``. Qt Graphs graphs (`larkui.graphs`) have no LiveView: `live_view` raises
+    RuntimeError for them and `sync_stream_chart` makes none, so a graph is never paused. The
+    LiveView filters a `QChartView`'s viewport events and draws its readout, paused marker and zoom
+    rectangle as items of the chart's `QGraphicsScene`; a graph is a Qt Quick item in a
+    `QQuickWidget`, with neither. To pause a graph, stop calling `sync_stream_chart` for it: its
+    buffers keep every sample, and the next call shows the newest window.
+    """
+
+    def __init__(self, parent: QObject | None = None) -> None:
+        """Refuses: a LiveView is made for a chart by `sync_stream_chart` or `live_view`.
+
+        One LiveView belongs to each chart and is made with it, so a LiveView of your own could
+        inspect nothing.
+
+        Args:
+            parent: ignored.
+
+        Raises:
+            TypeError: ``LiveView objects are made by live_view(chart)``.
+        """
+
+    def eventFilter(self, watched: QObject, event: QEvent) -> bool:
+        """Qt's event filter on the chart view and its viewport: the keys, the mouse and the wheel.
+
+        Qt calls it for every event of the view and its viewport; it returns True for the events it
+        handles (Space on the view; the drags, the wheel and the double-click described in the
+        class), so Qt goes no further with them, and False for everything else. It never raises: an
+        error (a Qt object deleted under it, say) is reported through `sys.unraisablehook` and the
+        event is left to Qt.
+
+        Args:
+            watched: the object the event is for.
+            event: the event.
+
+        Returns:
+            Whether the event was handled.
+        """
+
+    def pause(self) -> None:
+        """Stop the chart (and the charts linked with it) where it is; nothing when it is paused.
+
+        The x range shown stays that of the live window (a linked chart is written at this chart's
+        range), the paused marker appears, and `paused` is emitted by every chart that was live.
+
+        Raises:
+            RuntimeError: ``this LiveView is no longer attached to a chart``.
+        """
+
+    def resume(self) -> None:
+        """Return the chart (and the charts linked with it) to the live window at once.
+
+        Every paused member is written as `sync_stream_chart` writes it, with the arguments of its
+        last call, its y axis following the samples again; then `resumed` is emitted by each.
+        Nothing happens when the chart is live.
+
+        Raises:
+            RuntimeError: ``this LiveView is no longer attached to a chart``.
+        """
+
+    def toggle(self) -> bool:
+        """Pause a live chart, resume a paused one: what the Space key does.
+
+        Returns:
+            Whether the chart is paused now.
+
+        Raises:
+            RuntimeError: ``this LiveView is no longer attached to a chart``.
+        """
+
+    @property
+    def is_paused(self) -> bool:
+        """Whether the chart is paused (read-only); False once the LiveView is detached.
+
+        Linked charts are paused and resumed together, so every member of a group answers alike.
+        """
+
+    @property
+    def x_range(self) -> tuple[float, float] | None:
+        """The x range shown, (lo, hi), read-only: the paused view's, or the x axis' while live.
+
+        None while live before the first `sync_stream_chart` call for the chart, or once detached.
+        """
+
+    def set_x_range(self, lo: float, hi: float) -> None:
+        """Show the x interval [lo, hi], pausing the chart (and its linked charts) when it is live.
+
+        The view is written from the stores (see the class) and `viewRangeChanged(lo, hi)` is emitted
+        by every member, unless the range was already shown. The y axes keep their mode (following
+        the samples, or zoomed).
+
+        Args:
+            lo: the left end, a finite number.
+            hi: the right end, a finite number above `lo`.
+
+        Raises:
+            ValueError: ``set_x_range takes two finite numbers, the first below the second (got LO, HI)``.
+            RuntimeError: ``this LiveView is no longer attached to a chart``.
+        """
+
+    def reset_view(self) -> None:
+        """Go back to the x range at which the chart was paused, every y axis following the samples.
+
+        Nothing happens when the chart is live.
+
+        Raises:
+            RuntimeError: ``this LiveView is no longer attached to a chart``.
+        """
+
+    def show_all(self) -> None:
+        """Show everything the stores hold, from the oldest to the newest x: what a double-click does.
+
+        Pauses the chart (and its linked charts) when it is live; the x range spans the stores of
+        every linked chart, and every y axis follows the samples again.
+
+        Raises:
+            RuntimeError: ``this LiveView is no longer attached to a chart``.
+        """
+
+    def link_x(self, other: LiveView | QChart | QChartView | None) -> None:
+        """Link this chart's x axis with `other`'s, or unlink it with None.
+
+        The chart joins the group of `other` (leaving its own): from then on the group has one x range
+        and one paused state, each chart keeping its own y axis. The chart takes the group's state at
+        once: it is paused at the group's range when the group is paused, resumed when the group is
+        live. With None the chart leaves its group, as it is. A member whose view is deleted leaves the
+        group by itself.
+
+        Args:
+            other: a LiveView, or a chart or chart view (`live_view(other)` is used), or None.
+
+        Raises:
+            TypeError: as `live_view` for another object.
+            RuntimeError: ``this LiveView is no longer attached to a chart`` (for either of them).
+        """
+
+    @property
+    def linked(self) -> tuple[LiveView, ...]:
+        """The LiveViews whose x axes are linked with this one, this one included (read-only).
+
+        In the order they joined the group; a member whose view was deleted is gone from it. A chart
+        that was never linked gives a tuple of itself alone.
+        """
+
+    @property
+    def readout(self) -> tuple[float, tuple[tuple[QXYSeries, float, float], ...]] | None:
+        """What the readout shows now (read-only): None when it is hidden, else (x, samples).
+
+        `x` is the x under the mouse; `samples` holds, for each visible series in the order of the
+        buffers, (series, sample_x, sample_y): the stored sample nearest to x, exactly as stored
+        (NaN or inf included), for the series whose label shows a value (see the class: the sample
+        lies within the x range shown, and x is within the samples stored or 8 pixels from it).
+        """
+
+    @property
+    def chart(self) -> QChart | None:
+        """The chart this LiveView inspects, or None once detached (read-only).
+
+        It is the chart of the buffers that `sync_stream_chart` writes, shown in `view`.
+        """
+
+    @property
+    def view(self) -> QChartView | None:
+        """The chart view it is parented to, or None once detached (read-only).
+
+        The LiveView filters the events of this view and of its viewport, and is deleted with it.
+        """
+
+    def _plot_area_changed(self, area = None) -> None:
+        """Keeps the overlay on the plot area: connected to the chart's `plotAreaChanged`."""
+
+    def _destroyed(self, obj = None) -> None:
+        """Detaches the LiveView's state when Qt deletes it (with its view): connected to its `destroyed`."""
+
+    def _chart_destroyed(self, obj = None) -> None:
+        """Detaches the LiveView when its chart is deleted: connected to the chart's `destroyed`."""
+
+    paused: ClassVar[Signal]
+    """Signal `paused()`: emitted when the chart was paused (by a call, Space, a right-button drag,
+    `set_x_range` or `show_all` on a live chart, or a linked chart).
+    """
+
+    resumed: ClassVar[Signal]
+    """Signal `resumed()`: emitted when the chart returned to the live window."""
+
+    staticMetaObject: ClassVar[QMetaObject]
+    """Qt's meta-object of the class, as PySide6 gives every QObject subclass: it lists the signals."""
+
+    viewRangeChanged: ClassVar[Signal]
+    """Signal `viewRangeChanged(float, float)`: the new x range (lo, hi) of the paused view, emitted
+    when a zoom, a pan, `set_x_range`, `reset_view`, `show_all` or a linked chart changed it (not
+    for the live window's scrolling: connect the x axis' `rangeChanged` for that).
+    """
+
+def live_view(chart: QChart | QChartView | LiveView) -> LiveView:
+    """The LiveView of a streaming chart, made when the chart has none yet.
+
+    `sync_stream_chart` makes one for its chart at its first call; `live_view` returns it, or
+    makes it (so you can connect its signals, link it or pause it before the first tick). A
+    LiveView only acts on what `sync_stream_chart` writes: a chart that only
+    `larkui.plotdeck.sync_scrolling_chart` drives would go on scrolling while "paused".
+
+    Args:
+        chart: a `QChart` shown in a `QChartView`, the `QChartView` itself, or a LiveView
+            (returned as it is).
+
+    Returns:
+        The chart's LiveView.
+
+    Raises:
+        TypeError: ``live_view takes a QChart, a QChartView or a LiveView (got TYPE)``.
+        RuntimeError: ``live_view needs a chart shown in a QChartView``; Qt's own for a chart or
+            view deleted on the C++ side.
+
+    Example:
+        live = live_view(chart)
+        live.paused.connect(lambda: status.showMessage("paused: wheel zooms, drag pans"))
+        live.link_x(other_chart)   # one x range and one paused state for both
+        live.pause()
     """

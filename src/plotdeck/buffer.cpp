@@ -6,6 +6,7 @@
 #include "callables.gen.hpp"
 
 #include "arrays.hpp"
+#include "names.hpp"
 
 #include <cstdint>
 #include <cstring>
@@ -17,14 +18,9 @@ using namespace lark;
 
 namespace {
 
-const Name s_series{"series"}, s_history{"history"}, s_max_history{"max_history"}, s_last_x{"last_x"},
-    s_last_snapshot_data{"last_snapshot_data"}, s_last_snapshot_offset{"last_snapshot_offset"},
-    s__pending_points{"_pending_points"}, s__pending_snapshot{"_pending_snapshot"},
-    s__pending_snapshot_offset{"_pending_snapshot_offset"};
-const Name s_QPointF{"QPointF"};
-const Name s_append{"append"}, s_replace{"replace"}, s_clear{"clear"}, s_isVisible{"isVisible"},
-    s_setVisible{"setVisible"}, s_x{"x"};
-const Name s_dtype{"dtype"};
+const Name s_series{"series"}, s_max_history{"max_history"}, s__pending_points{"_pending_points"},
+    s__pending_snapshot{"_pending_snapshot"}, s__pending_snapshot_offset{"_pending_snapshot_offset"};
+const Name s_append{"append"}, s_x{"x"};
 
 Ref new_list() { return Ref::steal(PyList_New(0)); }
 

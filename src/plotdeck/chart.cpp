@@ -1,5 +1,6 @@
 // build_sample_value_chart: a chart view with a chart and its two value axes in a named host.
 #include "callables.gen.hpp"
+#include "names.hpp"
 
 namespace plotdeck {
 
@@ -7,16 +8,11 @@ using namespace lark;
 
 namespace {
 
-const Name s_QWidget{"QWidget"}, s_QVBoxLayout{"QVBoxLayout"}, s_QChart{"QChart"}, s_QChartView{"QChartView"},
-    s_QPainter{"QPainter"}, s_QGraphicsView{"QGraphicsView"}, s_QSizePolicy{"QSizePolicy"},
-    s_QValueAxis{"QValueAxis"}, s_Qt{"Qt"};
-const Name s_findChild{"findChild"}, s_layout{"layout"}, s_setLayout{"setLayout"},
-    s_setAnimationOptions{"setAnimationOptions"}, s_NoAnimation{"NoAnimation"}, s_legend{"legend"},
-    s_setVisible{"setVisible"}, s_setRenderHint{"setRenderHint"}, s_Antialiasing{"Antialiasing"},
+const Name s_QChart{"QChart"}, s_QChartView{"QChartView"}, s_QPainter{"QPainter"}, s_QGraphicsView{"QGraphicsView"};
+const Name s_setAnimationOptions{"setAnimationOptions"}, s_NoAnimation{"NoAnimation"}, s_legend{"legend"},
+    s_setRenderHint{"setRenderHint"}, s_Antialiasing{"Antialiasing"},
     s_setViewportUpdateMode{"setViewportUpdateMode"}, s_MinimalViewportUpdate{"MinimalViewportUpdate"},
-    s_setSizePolicy{"setSizePolicy"}, s_Policy{"Policy"}, s_Expanding{"Expanding"},
-    s_setMinimumSize{"setMinimumSize"}, s_addWidget{"addWidget"}, s_setTitleText{"setTitleText"},
-    s_setLabelFormat{"setLabelFormat"}, s_addAxis{"addAxis"}, s_AlignBottom{"AlignBottom"},
+    s_Expanding{"Expanding"}, s_setTitleText{"setTitleText"}, s_addAxis{"addAxis"}, s_AlignBottom{"AlignBottom"},
     s_AlignLeft{"AlignLeft"};
 const Name s_integer_format{"%d"};
 const Name s_missing_head{"找不到 QWidget(objectName='"}, s_missing_tail{"')"};

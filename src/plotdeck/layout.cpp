@@ -11,6 +11,7 @@
 //   afterwards: an earlier call's tab widget (never handed out) goes away with all of its hosts,
 //   so the hosts returned by an earlier call of either function are built anew, not reused.
 #include "callables.gen.hpp"
+#include "names.hpp"
 
 #include <vector>
 
@@ -20,21 +21,16 @@ using namespace lark;
 
 namespace {
 
-const Name s_QWidget{"QWidget"}, s_QVBoxLayout{"QVBoxLayout"}, s_QScrollArea{"QScrollArea"},
-    s_QGridLayout{"QGridLayout"}, s_QSizePolicy{"QSizePolicy"}, s_QTabWidget{"QTabWidget"}, s_Qt{"Qt"},
-    s_math{"math"};
-const Name s_findChild{"findChild"}, s_layout{"layout"}, s_setLayout{"setLayout"},
-    s_setContentsMargins{"setContentsMargins"}, s_setSpacing{"setSpacing"}, s_count{"count"}, s_takeAt{"takeAt"},
+const Name s_QScrollArea{"QScrollArea"}, s_QGridLayout{"QGridLayout"};
+const Name s_setContentsMargins{"setContentsMargins"}, s_setSpacing{"setSpacing"}, s_takeAt{"takeAt"},
     s_widget{"widget"}, s_setParent{"setParent"}, s_setHorizontalScrollBarPolicy{"setHorizontalScrollBarPolicy"},
     s_setVerticalScrollBarPolicy{"setVerticalScrollBarPolicy"}, s_ScrollBarAsNeeded{"ScrollBarAsNeeded"},
-    s_setWidgetResizable{"setWidgetResizable"}, s_addWidget{"addWidget"},
-    s_setHorizontalSpacing{"setHorizontalSpacing"}, s_setVerticalSpacing{"setVerticalSpacing"},
-    s_setMinimumWidth{"setMinimumWidth"}, s_setMinimumHeight{"setMinimumHeight"},
-    s_setMaximumHeight{"setMaximumHeight"}, s_setSizePolicy{"setSizePolicy"}, s_Policy{"Policy"},
-    s_Preferred{"Preferred"}, s_Fixed{"Fixed"}, s_MinimumExpanding{"MinimumExpanding"}, s_objectName{"objectName"},
-    s_get{"get"}, s_setWidget{"setWidget"}, s_adjustSize{"adjustSize"}, s_sizeHint{"sizeHint"},
-    s_setMinimumSize{"setMinimumSize"}, s_setObjectName{"setObjectName"}, s_setRowStretch{"setRowStretch"},
-    s_addTab{"addTab"}, s_ceil{"ceil"}, s_children{"children"}, s_items{"items"};
+    s_setWidgetResizable{"setWidgetResizable"}, s_setHorizontalSpacing{"setHorizontalSpacing"},
+    s_setVerticalSpacing{"setVerticalSpacing"}, s_setMinimumWidth{"setMinimumWidth"},
+    s_setMinimumHeight{"setMinimumHeight"}, s_setMaximumHeight{"setMaximumHeight"}, s_Preferred{"Preferred"},
+    s_Fixed{"Fixed"}, s_MinimumExpanding{"MinimumExpanding"}, s_objectName{"objectName"}, s_get{"get"},
+    s_setWidget{"setWidget"}, s_adjustSize{"adjustSize"}, s_sizeHint{"sizeHint"}, s_setObjectName{"setObjectName"},
+    s_setRowStretch{"setRowStretch"}, s_addTab{"addTab"}, s_children{"children"}, s_items{"items"};
 
 // self.name(*items): the items of an exact tuple as separate positional arguments.
 Ref call_method_unpacked(PyObject* self, const Name& name, PyObject* items) {

@@ -1,13 +1,13 @@
 // The objects the fast paths of larkui.plotdeck compare against, found while the module body runs.
 #include "callables.gen.hpp"
+#include "names.hpp"
 
 namespace plotdeck {
 
 using namespace lark;
 
 namespace {
-const Name s_QPointF{"QPointF"}, s_QTabWidget{"QTabWidget"}, s_QXYSeries{"QXYSeries"}, s_replace{"replace"},
-    s_replaceNp{"replaceNp"}, s_ndarray{"ndarray"}, s_float64{"float64"}, s_empty{"empty"};
+const Name s_ndarray{"ndarray"};
 }  // namespace
 
 // The classes as the imports bound them, and what the NumPy fast path of a snapshot flush needs.

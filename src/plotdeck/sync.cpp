@@ -8,6 +8,7 @@
 
 #include "../streaming/capi.hpp"
 #include "../streaming/scan.hpp"
+#include "names.hpp"
 
 #include <cmath>
 #include <cstring>
@@ -19,13 +20,11 @@ using namespace lark;
 
 namespace {
 
-const Name s_math{"math"}, s_np{"np"};
-const Name s_flush{"flush"}, s_last_x{"last_x"}, s_history{"history"}, s_is_visible{"is_visible"},
-    s_last_snapshot_data{"last_snapshot_data"}, s_last_snapshot_offset{"last_snapshot_offset"};
-const Name s_setRange{"setRange"}, s_setTickCount{"setTickCount"}, s_tickCount{"tickCount"};
+const Name s_np{"np"};
+const Name s_flush{"flush"}, s_is_visible{"is_visible"};
+const Name s_setTickCount{"setTickCount"}, s_tickCount{"tickCount"};
 const Name s_streaming{"larkui.streaming"}, s_C_API{"_C_API"};
-const Name s_floor{"floor"}, s_ceil{"ceil"}, s_min{"min"}, s_max{"max"}, s_isfinite{"isfinite"}, s_extend{"extend"}, s_dtype{"dtype"},
-    s_kind{"kind"};
+const Name s_floor{"floor"}, s_isfinite{"isfinite"}, s_extend{"extend"}, s_kind{"kind"};
 
 // ---- the host's operators ----
 

@@ -1,13 +1,13 @@
 #include "arrays.hpp"
 
 #include "lookup.hpp"
+#include "names.hpp"
 
 #include <cstring>
 
 namespace lark {
 
 namespace {
-const Name s_replace{"replace"}, s_dtype{"dtype"};
 
 bool is_native_double(const char* format) {
     if (!format) return false;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace streaming {
@@ -124,6 +125,7 @@ Ref stream_buffer_init(const Env& env, const args::stream_buffer_init& a) {
         out_y = new_out_array(env, points);
     }
     b->ring = std::move(ring);
+    free_blocks(std::exchange(b->blocks, nullptr));  // they summarised the old store
     b->out_x = std::move(out_x);
     b->out_y = std::move(out_y);
     b->out_capacity = points;
@@ -397,6 +399,7 @@ void buffer_dealloc(PyObject* self) {
     Py_CLEAR(b->last_x);
     b->out_x.~Doubles();
     b->out_y.~Doubles();
+    free_blocks(std::exchange(b->blocks, nullptr));
     b->ring.~Ring();
     type->tp_free(self);
     Py_DECREF(type);

@@ -317,7 +317,10 @@ constexpr lark::FunctionPlan sync_stream_chart_plan{
         "   chart (`series.chart().plotArea()`, once per chart: the first buffer whose series has a\n"
         "   chart gives the axes' pixel lengths; a series without `chart()` or with no chart has\n"
         "   none), the axes' `min()` and `max()`, and their label fonts (`labelsFont()`, measured with\n"
-        "   `QFontMetricsF`).\n"
+        "   `QFontMetricsF`). On Qt Graphs (series and axes of `PySide6.QtGraphs`, in a graph made by\n"
+        "   `larkui.graphs`), the chart is the `GraphsView` that owns the series (its QObject parent),\n"
+        "   its plot area `property(\"plotArea\")`, and the label fonts are those of the graph's theme\n"
+        "   (`axisXLabelFont()`, `axisYLabelFont()`), or the application's font without one.\n"
         "3. X range: (lo, lo + window), where lo is the later of the oldest finite x that any buffer\n"
         "   holds and the newest finite x of any buffer minus `window`. So the axis starts at the\n"
         "   first sample while the data is shorter than the window, and then scrolls with the newest\n"
@@ -340,11 +343,17 @@ constexpr lark::FunctionPlan sync_stream_chart_plan{
         "   or more, ``%.1f`` for 0.2, ...), or an exponent (``%.2e``) where that is much shorter and\n"
         "   the range does not cross zero. The anchor is 0 (near the range for values far from\n"
         "   zero), so the ticks stay on round values as the axis scrolls, and no label reads \"-0.0\".\n"
-        "   A chart not laid out yet counts as 100 pixels.\n"
+        "   A chart not laid out yet counts as 100 pixels. A Qt Graphs axis has no tick type: it gets\n"
+        "   the same step as `tickInterval` and the same anchor as `tickAnchor` (kept within a thousand\n"
+        "   steps of the range, since Qt Graphs steps from the anchor to the range every frame).\n"
         "6. When either range changes, every series about to be written is emptied first\n"
         "   (`QXYSeries.clear`, for a PySide6 series); then the tick settings are written (only\n"
         "   those that changed cost Qt anything), then the ranges (only a range that changes), and\n"
-        "   the chart's layout is brought up to date when new tick settings invalidated it.\n"
+        "   the chart's layout is brought up to date when new tick settings invalidated it. Qt Graphs\n"
+        "   lays a frame's labels and grid out for the range and ticks of the frame before: a Qt\n"
+        "   Graphs axis whose range or ticks this call changed is marked (the dynamic property\n"
+        "   `_larkui_settle`), and the next call sets its range once more, changed or not, and clears\n"
+        "   the mark.\n"
         "7. Every visible buffer that holds samples is written, in list order, when it has new\n"
         "   samples or when an axis range changed (a line written again costs Qt one layout; a line\n"
         "   kept through a range change costs it one per axis): as `flush` writes it, in one call,\n"
@@ -392,6 +401,416 @@ constexpr lark::FunctionPlan sync_stream_chart_plan{
     sync_stream_chart_params, 6, sync_stream_chart_invoke,
 };
 
+constexpr lark::ParamInfo live_view_init_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+    {"parent", "QObject | None", lark::Conv::none, lark::Exact::none, false, {.kind = lark::Default::Kind::none}},
+};
+static_assert(std::size(live_view_init_params) <= lark::max_params);
+lark::Ref live_view_init_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_init(env, args::live_view_init{s.objects[0], s.objects[1]});
+}
+constexpr lark::FunctionPlan live_view_init_plan{
+    "__init__",
+    "LiveView.__init__",
+    "Refuses: a LiveView is made for a chart by `sync_stream_chart` or `live_view`.\n"
+        "\n"
+        "One LiveView belongs to each chart and is made with it, so a LiveView of your own could\n"
+        "inspect nothing.\n"
+        "\n"
+        "Args:\n"
+        "    parent: ignored.\n"
+        "\n"
+        "Raises:\n"
+        "    TypeError: ``LiveView objects are made by live_view(chart)``.",
+    nullptr,
+    live_view_init_params, 2, live_view_init_invoke,
+};
+
+constexpr lark::ParamInfo live_view_eventFilter_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+    {"watched", "QObject", lark::Conv::none, lark::Exact::none, false, {}},
+    {"event", "QEvent", lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_eventFilter_params) <= lark::max_params);
+lark::Ref live_view_eventFilter_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_eventFilter(env, args::live_view_eventFilter{s.objects[0], s.objects[1], s.objects[2]});
+}
+constexpr lark::FunctionPlan live_view_eventFilter_plan{
+    "eventFilter",
+    "LiveView.eventFilter",
+    "Qt's event filter on the chart view and its viewport: the keys, the mouse and the wheel.\n"
+        "\n"
+        "Qt calls it for every event of the view and its viewport; it returns True for the events it\n"
+        "handles (Space on the view; the drags, the wheel and the double-click described in the\n"
+        "class), so Qt goes no further with them, and False for everything else. It never raises: an\n"
+        "error (a Qt object deleted under it, say) is reported through `sys.unraisablehook` and the\n"
+        "event is left to Qt.\n"
+        "\n"
+        "Args:\n"
+        "    watched: the object the event is for.\n"
+        "    event: the event.\n"
+        "\n"
+        "Returns:\n"
+        "    Whether the event was handled.",
+    "bool",
+    live_view_eventFilter_params, 3, live_view_eventFilter_invoke,
+};
+
+constexpr lark::ParamInfo live_view_pause_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_pause_params) <= lark::max_params);
+lark::Ref live_view_pause_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_pause(env, args::live_view_pause{s.objects[0]});
+}
+constexpr lark::FunctionPlan live_view_pause_plan{
+    "pause",
+    "LiveView.pause",
+    "Stop the chart (and the charts linked with it) where it is; nothing when it is paused.\n"
+        "\n"
+        "The x range shown stays that of the live window (a linked chart is written at this chart's\n"
+        "range), the paused marker appears, and `paused` is emitted by every chart that was live.\n"
+        "\n"
+        "Raises:\n"
+        "    RuntimeError: ``this LiveView is no longer attached to a chart``.",
+    nullptr,
+    live_view_pause_params, 1, live_view_pause_invoke,
+};
+
+constexpr lark::ParamInfo live_view_resume_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_resume_params) <= lark::max_params);
+lark::Ref live_view_resume_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_resume(env, args::live_view_resume{s.objects[0]});
+}
+constexpr lark::FunctionPlan live_view_resume_plan{
+    "resume",
+    "LiveView.resume",
+    "Return the chart (and the charts linked with it) to the live window at once.\n"
+        "\n"
+        "Every paused member is written as `sync_stream_chart` writes it, with the arguments of its\n"
+        "last call, its y axis following the samples again; then `resumed` is emitted by each.\n"
+        "Nothing happens when the chart is live.\n"
+        "\n"
+        "Raises:\n"
+        "    RuntimeError: ``this LiveView is no longer attached to a chart``.",
+    nullptr,
+    live_view_resume_params, 1, live_view_resume_invoke,
+};
+
+constexpr lark::ParamInfo live_view_toggle_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_toggle_params) <= lark::max_params);
+lark::Ref live_view_toggle_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_toggle(env, args::live_view_toggle{s.objects[0]});
+}
+constexpr lark::FunctionPlan live_view_toggle_plan{
+    "toggle",
+    "LiveView.toggle",
+    "Pause a live chart, resume a paused one: what the Space key does.\n"
+        "\n"
+        "Returns:\n"
+        "    Whether the chart is paused now.\n"
+        "\n"
+        "Raises:\n"
+        "    RuntimeError: ``this LiveView is no longer attached to a chart``.",
+    "bool",
+    live_view_toggle_params, 1, live_view_toggle_invoke,
+};
+
+constexpr lark::ParamInfo live_view_is_paused_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_is_paused_params) <= lark::max_params);
+lark::Ref live_view_is_paused_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_is_paused(env, args::live_view_is_paused{s.objects[0]});
+}
+constexpr lark::FunctionPlan live_view_is_paused_plan{
+    "is_paused",
+    "LiveView.is_paused",
+    "Whether the chart is paused (read-only); False once the LiveView is detached.\n"
+        "\n"
+        "Linked charts are paused and resumed together, so every member of a group answers alike.",
+    "bool",
+    live_view_is_paused_params, 1, live_view_is_paused_invoke,
+};
+
+constexpr lark::ParamInfo live_view_x_range_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_x_range_params) <= lark::max_params);
+lark::Ref live_view_x_range_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_x_range(env, args::live_view_x_range{s.objects[0]});
+}
+constexpr lark::FunctionPlan live_view_x_range_plan{
+    "x_range",
+    "LiveView.x_range",
+    "The x range shown, (lo, hi), read-only: the paused view's, or the x axis' while live.\n"
+        "\n"
+        "None while live before the first `sync_stream_chart` call for the chart, or once detached.",
+    "tuple[float, float] | None",
+    live_view_x_range_params, 1, live_view_x_range_invoke,
+};
+
+constexpr lark::ParamInfo live_view_set_x_range_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+    {"lo", "float", lark::Conv::floating, lark::Exact::none, false, {}},
+    {"hi", "float", lark::Conv::floating, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_set_x_range_params) <= lark::max_params);
+lark::Ref live_view_set_x_range_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_set_x_range(env, args::live_view_set_x_range{s.objects[0], lark::Real{s.objects[1], s.numbers[1]}, lark::Real{s.objects[2], s.numbers[2]}});
+}
+constexpr lark::FunctionPlan live_view_set_x_range_plan{
+    "set_x_range",
+    "LiveView.set_x_range",
+    "Show the x interval [lo, hi], pausing the chart (and its linked charts) when it is live.\n"
+        "\n"
+        "The view is written from the stores (see the class) and `viewRangeChanged(lo, hi)` is emitted\n"
+        "by every member, unless the range was already shown. The y axes keep their mode (following\n"
+        "the samples, or zoomed).\n"
+        "\n"
+        "Args:\n"
+        "    lo: the left end, a finite number.\n"
+        "    hi: the right end, a finite number above `lo`.\n"
+        "\n"
+        "Raises:\n"
+        "    ValueError: ``set_x_range takes two finite numbers, the first below the second (got LO, HI)``.\n"
+        "    RuntimeError: ``this LiveView is no longer attached to a chart``.",
+    nullptr,
+    live_view_set_x_range_params, 3, live_view_set_x_range_invoke,
+};
+
+constexpr lark::ParamInfo live_view_reset_view_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_reset_view_params) <= lark::max_params);
+lark::Ref live_view_reset_view_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_reset_view(env, args::live_view_reset_view{s.objects[0]});
+}
+constexpr lark::FunctionPlan live_view_reset_view_plan{
+    "reset_view",
+    "LiveView.reset_view",
+    "Go back to the x range at which the chart was paused, every y axis following the samples.\n"
+        "\n"
+        "Nothing happens when the chart is live.\n"
+        "\n"
+        "Raises:\n"
+        "    RuntimeError: ``this LiveView is no longer attached to a chart``.",
+    nullptr,
+    live_view_reset_view_params, 1, live_view_reset_view_invoke,
+};
+
+constexpr lark::ParamInfo live_view_show_all_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_show_all_params) <= lark::max_params);
+lark::Ref live_view_show_all_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_show_all(env, args::live_view_show_all{s.objects[0]});
+}
+constexpr lark::FunctionPlan live_view_show_all_plan{
+    "show_all",
+    "LiveView.show_all",
+    "Show everything the stores hold, from the oldest to the newest x: what a double-click does.\n"
+        "\n"
+        "Pauses the chart (and its linked charts) when it is live; the x range spans the stores of\n"
+        "every linked chart, and every y axis follows the samples again.\n"
+        "\n"
+        "Raises:\n"
+        "    RuntimeError: ``this LiveView is no longer attached to a chart``.",
+    nullptr,
+    live_view_show_all_params, 1, live_view_show_all_invoke,
+};
+
+constexpr lark::ParamInfo live_view_link_x_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+    {"other", "LiveView | QChart | QChartView | None", lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_link_x_params) <= lark::max_params);
+lark::Ref live_view_link_x_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_link_x(env, args::live_view_link_x{s.objects[0], s.objects[1]});
+}
+constexpr lark::FunctionPlan live_view_link_x_plan{
+    "link_x",
+    "LiveView.link_x",
+    "Link this chart's x axis with `other`'s, or unlink it with None.\n"
+        "\n"
+        "The chart joins the group of `other` (leaving its own): from then on the group has one x range\n"
+        "and one paused state, each chart keeping its own y axis. The chart takes the group's state at\n"
+        "once: it is paused at the group's range when the group is paused, resumed when the group is\n"
+        "live. With None the chart leaves its group, as it is. A member whose view is deleted leaves the\n"
+        "group by itself.\n"
+        "\n"
+        "Args:\n"
+        "    other: a LiveView, or a chart or chart view (`live_view(other)` is used), or None.\n"
+        "\n"
+        "Raises:\n"
+        "    TypeError: as `live_view` for another object.\n"
+        "    RuntimeError: ``this LiveView is no longer attached to a chart`` (for either of them).",
+    nullptr,
+    live_view_link_x_params, 2, live_view_link_x_invoke,
+};
+
+constexpr lark::ParamInfo live_view_linked_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_linked_params) <= lark::max_params);
+lark::Ref live_view_linked_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_linked(env, args::live_view_linked{s.objects[0]});
+}
+constexpr lark::FunctionPlan live_view_linked_plan{
+    "linked",
+    "LiveView.linked",
+    "The LiveViews whose x axes are linked with this one, this one included (read-only).\n"
+        "\n"
+        "In the order they joined the group; a member whose view was deleted is gone from it. A chart\n"
+        "that was never linked gives a tuple of itself alone.",
+    "tuple[LiveView, ...]",
+    live_view_linked_params, 1, live_view_linked_invoke,
+};
+
+constexpr lark::ParamInfo live_view_readout_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_readout_params) <= lark::max_params);
+lark::Ref live_view_readout_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_readout(env, args::live_view_readout{s.objects[0]});
+}
+constexpr lark::FunctionPlan live_view_readout_plan{
+    "readout",
+    "LiveView.readout",
+    "What the readout shows now (read-only): None when it is hidden, else (x, samples).\n"
+        "\n"
+        "`x` is the x under the mouse; `samples` holds, for each visible series in the order of the\n"
+        "buffers, (series, sample_x, sample_y): the stored sample nearest to x, exactly as stored\n"
+        "(NaN or inf included), for the series whose label shows a value (see the class: the sample\n"
+        "lies within the x range shown, and x is within the samples stored or 8 pixels from it).",
+    "tuple[float, tuple[tuple[QXYSeries, float, float], ...]] | None",
+    live_view_readout_params, 1, live_view_readout_invoke,
+};
+
+constexpr lark::ParamInfo live_view_chart_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_chart_params) <= lark::max_params);
+lark::Ref live_view_chart_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_chart(env, args::live_view_chart{s.objects[0]});
+}
+constexpr lark::FunctionPlan live_view_chart_plan{
+    "chart",
+    "LiveView.chart",
+    "The chart this LiveView inspects, or None once detached (read-only).\n"
+        "\n"
+        "It is the chart of the buffers that `sync_stream_chart` writes, shown in `view`.",
+    "QChart | None",
+    live_view_chart_params, 1, live_view_chart_invoke,
+};
+
+constexpr lark::ParamInfo live_view_view_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_view_params) <= lark::max_params);
+lark::Ref live_view_view_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_view(env, args::live_view_view{s.objects[0]});
+}
+constexpr lark::FunctionPlan live_view_view_plan{
+    "view",
+    "LiveView.view",
+    "The chart view it is parented to, or None once detached (read-only).\n"
+        "\n"
+        "The LiveView filters the events of this view and of its viewport, and is deleted with it.",
+    "QChartView | None",
+    live_view_view_params, 1, live_view_view_invoke,
+};
+
+constexpr lark::ParamInfo live_view_plot_area_changed_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+    {"area", nullptr, lark::Conv::none, lark::Exact::none, false, {.kind = lark::Default::Kind::none}},
+};
+static_assert(std::size(live_view_plot_area_changed_params) <= lark::max_params);
+lark::Ref live_view_plot_area_changed_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_plot_area_changed(env, args::live_view_plot_area_changed{s.objects[0], s.objects[1]});
+}
+constexpr lark::FunctionPlan live_view_plot_area_changed_plan{
+    "_plot_area_changed",
+    "LiveView._plot_area_changed",
+    "Keeps the overlay on the plot area: connected to the chart's `plotAreaChanged`.",
+    nullptr,
+    live_view_plot_area_changed_params, 2, live_view_plot_area_changed_invoke,
+};
+
+constexpr lark::ParamInfo live_view_destroyed_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+    {"obj", nullptr, lark::Conv::none, lark::Exact::none, false, {.kind = lark::Default::Kind::none}},
+};
+static_assert(std::size(live_view_destroyed_params) <= lark::max_params);
+lark::Ref live_view_destroyed_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_destroyed(env, args::live_view_destroyed{s.objects[0], s.objects[1]});
+}
+constexpr lark::FunctionPlan live_view_destroyed_plan{
+    "_destroyed",
+    "LiveView._destroyed",
+    "Detaches the LiveView's state when Qt deletes it (with its view): connected to its `destroyed`.",
+    nullptr,
+    live_view_destroyed_params, 2, live_view_destroyed_invoke,
+};
+
+constexpr lark::ParamInfo live_view_chart_destroyed_params[] = {
+    {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
+    {"obj", nullptr, lark::Conv::none, lark::Exact::none, false, {.kind = lark::Default::Kind::none}},
+};
+static_assert(std::size(live_view_chart_destroyed_params) <= lark::max_params);
+lark::Ref live_view_chart_destroyed_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view_chart_destroyed(env, args::live_view_chart_destroyed{s.objects[0], s.objects[1]});
+}
+constexpr lark::FunctionPlan live_view_chart_destroyed_plan{
+    "_chart_destroyed",
+    "LiveView._chart_destroyed",
+    "Detaches the LiveView when its chart is deleted: connected to the chart's `destroyed`.",
+    nullptr,
+    live_view_chart_destroyed_params, 2, live_view_chart_destroyed_invoke,
+};
+
+constexpr lark::ParamInfo live_view_params[] = {
+    {"chart", "QChart | QChartView | LiveView", lark::Conv::none, lark::Exact::none, false, {}},
+};
+static_assert(std::size(live_view_params) <= lark::max_params);
+lark::Ref live_view_invoke(const lark::Env& env, const lark::Slots& s) {
+    return live_view(env, args::live_view{s.objects[0]});
+}
+constexpr lark::FunctionPlan live_view_plan{
+    "live_view",
+    "live_view",
+    "The LiveView of a streaming chart, made when the chart has none yet.\n"
+        "\n"
+        "`sync_stream_chart` makes one for its chart at its first call; `live_view` returns it, or\n"
+        "makes it (so you can connect its signals, link it or pause it before the first tick). A\n"
+        "LiveView only acts on what `sync_stream_chart` writes: a chart that only\n"
+        "`larkui.plotdeck.sync_scrolling_chart` drives would go on scrolling while \"paused\".\n"
+        "\n"
+        "Args:\n"
+        "    chart: a `QChart` shown in a `QChartView`, the `QChartView` itself, or a LiveView\n"
+        "        (returned as it is).\n"
+        "\n"
+        "Returns:\n"
+        "    The chart's LiveView.\n"
+        "\n"
+        "Raises:\n"
+        "    TypeError: ``live_view takes a QChart, a QChartView or a LiveView (got TYPE)``.\n"
+        "    RuntimeError: ``live_view needs a chart shown in a QChartView``; Qt's own for a chart or\n"
+        "        view deleted on the C++ side.\n"
+        "\n"
+        "Example:\n"
+        "    live = live_view(chart)\n"
+        "    live.paused.connect(lambda: status.showMessage(\"paused: wheel zooms, drag pans\"))\n"
+        "    live.link_x(other_chart)   # one x range and one paused state for both\n"
+        "    live.pause()",
+    "LiveView",
+    live_view_params, 1, live_view_invoke,
+};
+
 // The module body: each step in the order the namespace binds its names.
 void module_body(lark::Module& m) {
     State& state = m.state<State>();
@@ -422,6 +841,32 @@ void module_body(lark::Module& m) {
         m.bind("StreamHistory", cls);
     }
     m.bind("sync_stream_chart", m.function(sync_stream_chart_plan));
+    keep_live_objects(m, state);
+    {
+        lark::Ref cls = live_view_type(m, state, {
+            {"__init__", m.function(live_view_init_plan)},
+            {"eventFilter", m.function(live_view_eventFilter_plan)},
+            {"pause", m.function(live_view_pause_plan)},
+            {"resume", m.function(live_view_resume_plan)},
+            {"toggle", m.function(live_view_toggle_plan)},
+            {"is_paused", m.property(m.function(live_view_is_paused_plan))},
+            {"x_range", m.property(m.function(live_view_x_range_plan))},
+            {"set_x_range", m.function(live_view_set_x_range_plan)},
+            {"reset_view", m.function(live_view_reset_view_plan)},
+            {"show_all", m.function(live_view_show_all_plan)},
+            {"link_x", m.function(live_view_link_x_plan)},
+            {"linked", m.property(m.function(live_view_linked_plan))},
+            {"readout", m.property(m.function(live_view_readout_plan))},
+            {"chart", m.property(m.function(live_view_chart_plan))},
+            {"view", m.property(m.function(live_view_view_plan))},
+            {"_plot_area_changed", m.function(live_view_plot_area_changed_plan)},
+            {"_destroyed", m.function(live_view_destroyed_plan)},
+            {"_chart_destroyed", m.function(live_view_chart_destroyed_plan)},
+        });
+        state.LiveView = cls;
+        m.bind("LiveView", cls);
+    }
+    m.bind("live_view", m.function(live_view_plan));
     m.bind("_C_API", capi_capsule(m, state));
 }
 

@@ -23,6 +23,27 @@ struct State {
     mutable lark::Ref graphs_replace;  // PySide6.QtGraphs.QXYSeries.__dict__['replace']
     mutable lark::Ref graphs_replaceNp;  // PySide6.QtGraphs.QXYSeries.__dict__['replaceNp']
     mutable lark::Ref graphs_QValueAxis;  // PySide6.QtGraphs.QValueAxis
+    lark::Ref LiveView;  // the LiveView class, a QObject subclass made at import
+    lark::Ref LiveState;  // the type of a LiveView's state
+    lark::Ref QObject_init;  // QObject.__init__, which makes a LiveView's Qt object
+    lark::Ref QChart;  // PySide6.QtCharts.QChart
+    lark::Ref QChartView;  // PySide6.QtCharts.QChartView
+    lark::Ref NoRubberBand;  // QChartView.RubberBand.NoRubberBand
+    lark::Ref QGraphicsRectItem;  // PySide6.QtWidgets.QGraphicsRectItem, for the overlay's clip, boxes and zoom rectangle
+    lark::Ref QGraphicsLineItem;  // PySide6.QtWidgets.QGraphicsLineItem, the readout's line
+    lark::Ref QGraphicsSimpleTextItem;  // PySide6.QtWidgets.QGraphicsSimpleTextItem, the overlay's texts
+    lark::Ref ClipsChildren;  // QGraphicsItem.GraphicsItemFlag.ItemClipsChildrenToShape
+    lark::Ref QPen;  // PySide6.QtGui.QPen
+    lark::Ref QColor;  // PySide6.QtGui.QColor
+    lark::Ref NoPen;  // Qt.PenStyle.NoPen
+    lark::Ref DashLine;  // Qt.PenStyle.DashLine
+    lark::Ref NoButton;  // Qt.MouseButton.NoButton
+    lark::Ref partial;  // functools.partial, which binds a LiveView to the slots its signals call
+    lark::Ref is_valid;  // shiboken6.isValid
+    lark::Ref shiboken_delete;  // shiboken6.delete, which takes a detached overlay off its chart
+    lark::Ref on_plot_area;  // LiveView._plot_area_changed, connected to the chart's plotAreaChanged
+    lark::Ref on_destroyed;  // LiveView._destroyed, connected to the LiveView's destroyed
+    lark::Ref on_chart_destroyed;  // LiveView._chart_destroyed, connected to the chart's destroyed
 
     template <class Visit>
     void each(Visit&& visit) {
@@ -42,6 +63,27 @@ struct State {
         visit(graphs_replace);
         visit(graphs_replaceNp);
         visit(graphs_QValueAxis);
+        visit(LiveView);
+        visit(LiveState);
+        visit(QObject_init);
+        visit(QChart);
+        visit(QChartView);
+        visit(NoRubberBand);
+        visit(QGraphicsRectItem);
+        visit(QGraphicsLineItem);
+        visit(QGraphicsSimpleTextItem);
+        visit(ClipsChildren);
+        visit(QPen);
+        visit(QColor);
+        visit(NoPen);
+        visit(DashLine);
+        visit(NoButton);
+        visit(partial);
+        visit(is_valid);
+        visit(shiboken_delete);
+        visit(on_plot_area);
+        visit(on_destroyed);
+        visit(on_chart_destroyed);
     }
 };
 
@@ -96,6 +138,72 @@ struct sync_stream_chart {
     PyObject* fixed_y_range;
     lark::Real margin_ratio;
 };
+struct live_view_init {
+    PyObject* self;
+    PyObject* parent;
+};
+struct live_view_eventFilter {
+    PyObject* self;
+    PyObject* watched;
+    PyObject* event;
+};
+struct live_view_pause {
+    PyObject* self;
+};
+struct live_view_resume {
+    PyObject* self;
+};
+struct live_view_toggle {
+    PyObject* self;
+};
+struct live_view_is_paused {
+    PyObject* self;
+};
+struct live_view_x_range {
+    PyObject* self;
+};
+struct live_view_set_x_range {
+    PyObject* self;
+    lark::Real lo;
+    lark::Real hi;
+};
+struct live_view_reset_view {
+    PyObject* self;
+};
+struct live_view_show_all {
+    PyObject* self;
+};
+struct live_view_link_x {
+    PyObject* self;
+    PyObject* other;
+};
+struct live_view_linked {
+    PyObject* self;
+};
+struct live_view_readout {
+    PyObject* self;
+};
+struct live_view_chart {
+    PyObject* self;
+};
+struct live_view_view {
+    PyObject* self;
+};
+struct live_view_plot_area_changed {
+    PyObject* self;
+    PyObject* area;
+};
+struct live_view_destroyed {
+    PyObject* self;
+    PyObject* obj;
+};
+struct live_view_chart_destroyed {
+    PyObject* self;
+    PyObject* obj;
+};
+struct live_view {
+    PyObject* chart;
+};
 }  // namespace args
 
 // The bodies, written by hand.
@@ -109,11 +217,32 @@ lark::Ref stream_buffer_history(const lark::Env& env, const args::stream_buffer_
 lark::Ref stream_history_index(const lark::Env& env, const args::stream_history_index& a);
 lark::Ref stream_history_count(const lark::Env& env, const args::stream_history_count& a);
 lark::Ref sync_stream_chart(const lark::Env& env, const args::sync_stream_chart& a);
+lark::Ref live_view_init(const lark::Env& env, const args::live_view_init& a);
+lark::Ref live_view_eventFilter(const lark::Env& env, const args::live_view_eventFilter& a);
+lark::Ref live_view_pause(const lark::Env& env, const args::live_view_pause& a);
+lark::Ref live_view_resume(const lark::Env& env, const args::live_view_resume& a);
+lark::Ref live_view_toggle(const lark::Env& env, const args::live_view_toggle& a);
+lark::Ref live_view_is_paused(const lark::Env& env, const args::live_view_is_paused& a);
+lark::Ref live_view_x_range(const lark::Env& env, const args::live_view_x_range& a);
+lark::Ref live_view_set_x_range(const lark::Env& env, const args::live_view_set_x_range& a);
+lark::Ref live_view_reset_view(const lark::Env& env, const args::live_view_reset_view& a);
+lark::Ref live_view_show_all(const lark::Env& env, const args::live_view_show_all& a);
+lark::Ref live_view_link_x(const lark::Env& env, const args::live_view_link_x& a);
+lark::Ref live_view_linked(const lark::Env& env, const args::live_view_linked& a);
+lark::Ref live_view_readout(const lark::Env& env, const args::live_view_readout& a);
+lark::Ref live_view_chart(const lark::Env& env, const args::live_view_chart& a);
+lark::Ref live_view_view(const lark::Env& env, const args::live_view_view& a);
+lark::Ref live_view_plot_area_changed(const lark::Env& env, const args::live_view_plot_area_changed& a);
+lark::Ref live_view_destroyed(const lark::Env& env, const args::live_view_destroyed& a);
+lark::Ref live_view_chart_destroyed(const lark::Env& env, const args::live_view_chart_destroyed& a);
+lark::Ref live_view(const lark::Env& env, const args::live_view& a);
 
 // Steps of the module body written by hand.
 void keep_fast_path_objects(lark::Module& m, State& state);
 lark::Ref stream_buffer_type(lark::Module& m, State& state);
 lark::Ref stream_history_type(lark::Module& m, State& state);
+void keep_live_objects(lark::Module& m, State& state);
+lark::Ref live_view_type(lark::Module& m, State& state, lark::Module::Members members);
 lark::Ref capi_capsule(lark::Module& m, State& state);
 
 // The documentation of the classes and attributes that C++ type specs declare.
@@ -138,7 +267,11 @@ inline constexpr const char StreamBuffer_doc[] =
         "\"auto\", B is two points per pixel column of the plot area of the series' chart\n"
         "(`2 * int(series.chart().plotArea().width())`), read again at every write, so a resized chart\n"
         "is followed; a series with no chart (or no `chart()` method), or a plot area under one pixel\n"
-        "wide, gets every sample. An int B is used as it is.\n"
+        "wide, gets every sample. An int B is used as it is. A Qt Graphs series (`PySide6.QtGraphs`, as\n"
+        "`larkui.graphs` makes them) is written with its own `replaceNp` the same way, and its plot area\n"
+        "is that of the `GraphsView` that owns it (its QObject parent: `parent.property(\"plotArea\")`);\n"
+        "one without such a parent gets every sample. This module never imports `PySide6.QtGraphs`\n"
+        "itself: it recognises its classes once your code has.\n"
         "\n"
         "Decimation, with more than B samples in the window: buckets have L = ceil(window / (B // 2))\n"
         "samples each, and their edges lie at multiples of L of the samples' absolute index (the count\n"
@@ -233,5 +366,76 @@ inline constexpr const char StreamHistory_doc[] =
         "has them, but not a list: it cannot be changed (item assignment raises TypeError), is\n"
         "unhashable, and cannot be made directly (``cannot create 'larkui.streaming.StreamHistory'\n"
         "instances``) or subclassed.";
+inline constexpr const char LiveView_doc[] =
+        "Pause a live chart, zoom and pan over what its buffers kept, read the values under the cursor.\n"
+        "\n"
+        "Every chart that `sync_stream_chart` drives gets one LiveView at the first call for it (the\n"
+        "chart of the first buffer whose series has a chart, once that chart is shown in a\n"
+        "`QChartView`); `live_view(chart)` returns it. It is a QObject parented to the chart's view,\n"
+        "so it lives exactly as long as the view; it filters the view's input and draws on the chart\n"
+        "with a few standard graphics items (a clipping rectangle on the plot area and, inside it, the\n"
+        "readout, the paused marker and the zoom rectangle), and turns the view's rubber band off\n"
+        "(`QChartView.RubberBand.NoRubberBand`). Charts that only `larkui.plotdeck.sync_scrolling_chart`\n"
+        "drives get none.\n"
+        "\n"
+        "Pausing: `pause()`, `resume()`, `toggle()`, or the Space key on the chart view when it has\n"
+        "the focus (a click on the chart gives it the focus; holding Space does not toggle again). A\n"
+        "paused chart shows a small marker in the top-right corner of its plot, \"paused at x = X\", X\n"
+        "being the newest x its buffers held. While it is paused the buffers keep taking every sample,\n"
+        "and `sync_stream_chart` returns at once for it, changing neither its series nor its axes: a\n"
+        "paused tick costs a few lookups. `resume()` writes the newest window at once. What can be\n"
+        "looked at is what the buffers' stores hold: max(`window` + a spare, `max_history`) samples per\n"
+        "buffer (by default at least 10,000), the oldest overwritten first, also while paused; give\n"
+        "the buffers a larger `max_history` to keep more.\n"
+        "\n"
+        "While paused, over everything the stores hold: the mouse wheel zooms the x axis around the\n"
+        "cursor (0.8 times the span per notch of 120); a left-button drag pans by the distance dragged\n"
+        "(x only, or x and y once you zoomed y); a right-button drag zooms to the rectangle drawn (x,\n"
+        "and y unless the rectangle is under 3 pixels high), and pauses a live chart first; a\n"
+        "double-click shows everything the stores hold. The y axis follows the visible samples (their\n"
+        "smallest and largest finite value, with the last sync's `margin_ratio`, or its\n"
+        "`fixed_y_range`) unless you zoomed y with a rectangle; `show_all()` and `reset_view()` give it\n"
+        "back to the samples. Every view is written from the stores as the live window is: at most\n"
+        "about two points per pixel column of the plot (or the buffer's own `display_budget`), each\n"
+        "bucket of samples as its smallest and largest one and a gap where it lost one, so a view over\n"
+        "10 million samples costs about what the live window does and a view zoomed in far enough\n"
+        "shows every sample. Buckets of long views are read from summaries of 64-sample blocks and of\n"
+        "runs of 64 blocks, made the first time a view needs them. Axes get the round ticks `sync_stream_chart` gives them.\n"
+        "Events outside the plot area, and the wheel and the left button while live, are left to Qt\n"
+        "(so a chart in a scroll area scrolls with the wheel until it is paused).\n"
+        "\n"
+        "The readout, live or paused: while the mouse is over the plot, a dashed vertical line at its x\n"
+        "and a label with that x and, for each visible series, its value at the stored sample whose x\n"
+        "is nearest (in the series' colour; \"gap\" for a sample that is not drawable; \"–\" when the\n"
+        "nearest sample lies outside the plot, or when the mouse is past the first or the last sample\n"
+        "stored by more than 8 pixels), kept inside the plot; it goes when the mouse leaves,\n"
+        "and follows the data of a live chart at every tick. It is drawn with overlay items only: no\n"
+        "series is laid out again for it.\n"
+        "\n"
+        "Linked charts (`link_x`) share one x range and one paused state, as pyqtgraph's `setXLink`\n"
+        "links x ranges both ways: pausing, zooming or panning one of them does it to all, each keeping\n"
+        "its own y axis, and the readout shows the same x on each.\n"
+        "\n"
+        "The signals `paused()`, `resumed()` and `viewRangeChanged(float, float)` can be connected as\n"
+        "any Qt signal (a slot that raises is reported by PySide6 and the others still run). Create no\n"
+        "LiveView yourself (``LiveView objects are made by live_view(chart)``); one whose chart or view\n"
+        "was deleted is detached: its methods then raise RuntimeError ``this LiveView is no longer\n"
+        "attached to a chart``. Qt Graphs graphs (`larkui.graphs`) have no LiveView: `live_view` raises\n"
+        "RuntimeError for them and `sync_stream_chart` makes none, so a graph is never paused. The\n"
+        "LiveView filters a `QChartView`'s viewport events and draws its readout, paused marker and zoom\n"
+        "rectangle as items of the chart's `QGraphicsScene`; a graph is a Qt Quick item in a\n"
+        "`QQuickWidget`, with neither. To pause a graph, stop calling `sync_stream_chart` for it: its\n"
+        "buffers keep every sample, and the next call shows the newest window.";
+inline constexpr const char LiveView_paused_doc[] =
+        "Signal `paused()`: emitted when the chart was paused (by a call, Space, a right-button drag,\n"
+        "`set_x_range` or `show_all` on a live chart, or a linked chart).";
+inline constexpr const char LiveView_resumed_doc[] =
+        "Signal `resumed()`: emitted when the chart returned to the live window.";
+inline constexpr const char LiveView_staticMetaObject_doc[] =
+        "Qt's meta-object of the class, as PySide6 gives every QObject subclass: it lists the signals.";
+inline constexpr const char LiveView_viewRangeChanged_doc[] =
+        "Signal `viewRangeChanged(float, float)`: the new x range (lo, hi) of the paused view, emitted\n"
+        "when a zoom, a pan, `set_x_range`, `reset_view`, `show_all` or a linked chart changed it (not\n"
+        "for the live window's scrolling: connect the x axis' `rangeChanged` for that).";
 
 }  // namespace streaming

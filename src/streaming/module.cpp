@@ -10,7 +10,7 @@ namespace {
 const Name s_QXYSeries{"QXYSeries"}, s_replace{"replace"}, s_replaceNp{"replaceNp"}, s_clear{"clear"},
     s_empty{"empty"}, s_float64{"float64"}, s_ascontiguousarray{"ascontiguousarray"},
     s_QFontMetricsF{"QFontMetricsF"}, s_QValueAxis{"QValueAxis"}, s_TickType{"TickType"},
-    s_TicksDynamic{"TicksDynamic"}, s_QGuiApplication{"QGuiApplication"};
+    s_TicksDynamic{"TicksDynamic"}, s_QGuiApplication{"QGuiApplication"}, s_QtGraphs{"PySide6.QtGraphs"};
 }  // namespace
 
 // A stand-in module without one of them only means no fast path (or, for the ticks, an error
@@ -35,8 +35,8 @@ void keep_fast_path_objects(Module& m, State& state) {
 const State& graphs_known(const Env& env) {
     const State& state = state_of(env);
     if (state.graphs_QXYSeries) return state;
-    Ref name = Ref::steal(PyUnicode_FromString("PySide6.QtGraphs"));
-    Ref graphs = Ref::steal_nullable(PyImport_GetModule(name.get()));
+    // Asked at every sync until someone imports Qt Graphs: one lookup in sys.modules.
+    Ref graphs = Ref::steal_nullable(PyImport_GetModule(s_QtGraphs.get()));
     if (!graphs) {
         if (PyErr_Occurred()) throw_error();
         return state;  // not imported: no series or axis of it can exist

@@ -48,7 +48,13 @@ public:
     double y(Py_ssize_t k) const noexcept { return y_[k]; }
 
     // The samples i to n - 1 of the newest n as at most two contiguous runs, oldest first.
-    void runs(Py_ssize_t n, Py_ssize_t i, bool with_x, scan::Run& first, scan::Run& second) const noexcept;
+    void runs(Py_ssize_t n, Py_ssize_t i, bool with_x, scan::Run& first, scan::Run& second) const noexcept {
+        runs_at(size_ - n + i, n - i, with_x, first, second);
+    }
+    // `count` samples from the one `offset` places after the oldest, as at most two runs.
+    void runs_at(Py_ssize_t offset, Py_ssize_t count, bool with_x, scan::Run& first, scan::Run& second) const noexcept;
+    // Where the sample `offset` places after the oldest lies in the arrays.
+    Py_ssize_t at(Py_ssize_t offset) const noexcept { return index(size_, offset); }
 
 private:
     double* x_ = nullptr;
@@ -60,6 +66,11 @@ private:
 // display_budget as kept: every sample, two points per pixel column of the plot, or a count.
 constexpr Py_ssize_t budget_every = 0;
 constexpr Py_ssize_t budget_auto = -1;
+
+// Summaries of fixed blocks of a store's samples, made when a view over many samples first needs
+// them (store.cpp).
+struct Blocks;
+void free_blocks(Blocks* blocks) noexcept;
 
 struct StreamBufferObject {
     PyObject_HEAD
@@ -76,6 +87,7 @@ struct StreamBufferObject {
     unsigned long long added;       // samples added so far (never reset): the next one's absolute index
     unsigned long long written;     // `added` when the last flush copied the window
     unsigned long long clears;      // clear() and __init__ calls so far
+    Blocks* blocks;                 // null until a view over many samples needs them
 };
 
 // What a flush writes of a buffer: the samples from absolute index `first` to the newest, one
@@ -84,8 +96,9 @@ struct StreamBufferObject {
 // bucket is written whole while the store holds it, so that its extremes stay put.
 struct Plan {
     unsigned long long first = 0;
-    Py_ssize_t count = 0;   // samples from `first` to the newest
+    Py_ssize_t count = 0;   // samples from `first` to `end`
     Py_ssize_t bucket = 0;  // 0: every sample
+    unsigned long long end = 0;  // one past the last sample: the newest one's index + 1 for a window
     Py_ssize_t most_points() const noexcept;
 };
 
@@ -99,6 +112,67 @@ Plan plan_of(const StreamBufferObject* b, Py_ssize_t budget) noexcept;
 Py_ssize_t lay_out(const StreamBufferObject* b, const Plan& plan, double* out_x, double* out_y) noexcept;
 // The smallest and largest y among the plan's drawable samples: the y extent of what it writes.
 scan::Extremes plan_extremes(const StreamBufferObject* b, const Plan& plan) noexcept;
+
+// ---- what a paused view reads of a store (store.cpp)
+
+// The plan of what a view of the x interval [x0, x1] shows of the store: every sample from the last
+// one before x0 to the first one after x1 (so the line runs to the plot's edges), or with more than
+// `budget` of them (budget_every: no limit) the extremes of buckets of L samples, L the smallest
+// that keeps to the budget (a multiple of the summaries' block for long buckets), their edges at
+// multiples of L of the absolute index and the buckets at both ends written whole while the store
+// holds them. Samples are taken to be in increasing x, as they arrive.
+Plan range_plan(const StreamBufferObject* b, double x0, double x1, Py_ssize_t budget) noexcept;
+// The extremes of the drawable samples whose x lies in [x0, x1] (block summaries read for many).
+scan::Extremes range_extremes(StreamBufferObject* b, double x0, double x1) noexcept;
+// The store's sample nearest to x among those with a finite x: its offset after the oldest, or -1.
+Py_ssize_t nearest_sample(const Ring& ring, double x) noexcept;
+// The oldest and the newest finite x the store holds; false when it holds none.
+bool held_x_extent(const Ring& ring, double& oldest, double& newest) noexcept;
+
+// ---- axes.cpp: the axes of a chart, as sync_stream_chart and the paused views write them
+
+// The double a Qt call returned (a float, or what converts to one).
+double number_of(const lark::Ref& value);
+// v kept within the ends an axis can take.
+double clamp_end(double v) noexcept;
+// [lo, hi] widened about its middle, where needed, to a span an axis can show.
+void make_usable(double& lo, double& hi) noexcept;
+// The automatic y range of the drawable extremes `shown`: margin_ratio of their span below and
+// above, a constant centred with a tenth of its value (or 1 about zero) either side. False, with
+// lo and hi untouched, when there was nothing to show.
+bool automatic_y_range(const scan::Extremes& shown, double margin_ratio, double& lo, double& hi) noexcept;
+
+// Qt's dynamic ticks of an axis: a round step from an anchor, and a label format for its digits.
+struct Ticks {
+    double step = 1.0, anchor = 0.0;
+    char format[16] = "%.0f";
+};
+
+// The axes as they are before a write: their ranges and what their labels measure.
+struct AxesNow {
+    double x_lo = 0.0, x_hi = 0.0, y_lo = 0.0, y_hi = 0.0;
+    lark::Ref x_metrics;  // QFontMetricsF of the x axis' label font
+    double label_height = 0.0;  // a y label's line, as Qt Charts sizes it
+    bool graphs_x = false, graphs_y = false;  // Qt Graphs axes: no tick type, the anchor kept near
+};
+// `graph`, when the plot is a Qt Graphs GraphsView, gives its axes' label fonts (its theme's).
+AxesNow read_axes(const lark::Env& env, PyObject* axX, PyObject* axY, PyObject* graph = nullptr);
+
+// One axis as a write sets it.
+struct AxisPlan {
+    double lo = 0.0, hi = 1.0;
+    bool set_range = false;
+    bool range_changes = false;
+    Ticks ticks;
+};
+// Notes which ranges change and chooses the ticks of the axes to set, for the plot's pixel size
+// (a plot under a pixel counts as 100 pixels).
+void plan_ticks(const AxesNow& now, AxisPlan& x, AxisPlan& y, double plot_width, double plot_height);
+// Writes the ticks of the axes to set, then the ranges that change, and brings `chart`'s layout up
+// to date (chart may be null) when new tick settings invalidated it. A Qt Graphs axis whose range
+// or ticks changed gets its range set once more at the next write.
+void write_axes(const lark::Env& env, PyObject* axX, PyObject* axY, const AxisPlan& x, const AxisPlan& y,
+                PyObject* chart);
 
 // A new StreamHistory of `buffer` (a live view of its y values).
 lark::Ref new_history(const lark::Env& env, PyObject* buffer);

@@ -1,9 +1,10 @@
 """larkui demo: a measurement-display window built the way an application builds one.
 
 The window comes from a Qt Designer file (window.ui) loaded at run time. A "Streaming" tab shows
-four scrolling charts fed by simulated 1 kHz sensors (and a "Qt Graphs" tab the same channels on Qt
-Graphs), a "Spectrum" tab shows snapshot charts of a
-chirp's spectrum, and a files panel picks a folder and collects the data files in it.
+four scrolling charts fed by simulated 1 kHz sensors (linked: "Pause all" or Space on a chart stops
+them to zoom, pan and read values), a "Qt Graphs" tab the same channels on Qt Graphs, a "Spectrum"
+tab shows snapshot charts of a chirp's spectrum, and a files panel picks a folder and collects the
+data files in it.
 
     python -m larkui.demo                 # a window, when there is a display (also: larkui-demo)
     python -m larkui.demo --exit-after 5  # a window that closes itself after 5 s
@@ -59,6 +60,9 @@ STREAMING_HOSTS = ["w_temperature", "w_pressure", "w_vibration", "w_flow"]
 SPECTRUM_HOSTS = ["w_chirp_frame", "w_spectrum", "w_chirp_zoom", "w_hum"]
 GRAPH_HOSTS = ["g_temperature", "g_pressure", "g_vibration", "g_flow"]  # the streaming charts again, on Qt Graphs
 TAB_SLUGS = {"Streaming": "streaming", "Spectrum": "spectrum", "Qt Graphs": "graphs"}
+# What the hint beside the "Pause all" button says, live and paused.
+LIVE_HINT = "Space pauses the focused chart · hover for values"
+PAUSED_HINT = "wheel zooms · drag pans · right-drag zooms to a box · double-click shows all"
 
 
 def whole_number(least: int):
@@ -126,6 +130,9 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
                         help="folder for the offscreen PNG screenshots and summary.json (default screenshots/)")
     parser.add_argument("--readme-screenshot", type=Path, default=None,
                         help="also save the Streaming tab's window screenshot at this path (for docs/demo.png)")
+    parser.add_argument("--inspect-screenshot", type=Path, default=None,
+                        help="also save the window with the streaming charts paused, zoomed into a dropout and "
+                             "the readout showing at this path (for docs/inspect.png)")
     parser.add_argument("--report-every", type=whole_number(1), default=25,
                         help="offscreen: print the per-tick measurements averaged over this many ticks")
     parser.add_argument("--display-budget", type=display_budget, default=DISPLAY_BUDGET, metavar="POINTS",
@@ -316,10 +323,10 @@ class SnapshotChart:
 
 class DemoWindow:
     def __init__(self, seed: int, display_budget: int | str | None = DISPLAY_BUDGET) -> None:
-        from PySide6.QtCore import QBuffer, QByteArray, QIODevice
+        from PySide6.QtCore import QBuffer, QByteArray, QIODevice, Qt
         from PySide6.QtUiTools import QUiLoader
-        from PySide6.QtWidgets import (QCheckBox, QLabel, QLineEdit, QListWidget, QMainWindow, QPushButton,
-                                       QStatusBar, QTabWidget, QWidget)
+        from PySide6.QtWidgets import (QCheckBox, QHBoxLayout, QLabel, QLineEdit, QListWidget, QMainWindow,
+                                       QPushButton, QStatusBar, QTabWidget, QWidget)
 
         from larkui.finders import find_child_safe
         from larkui.plotdeck import wrap_dynamic_charts_into_tabs
@@ -381,6 +388,33 @@ class DemoWindow:
             ], fixed_y_range=(0.0, 60.0)),
         ]
         self.graphs = [GraphStreamingChart(window, host, chart) for host, chart in zip(GRAPH_HOSTS, self.streaming)]
+        # Stop and look: the four streaming charts share one x range and one paused state (pausing,
+        # zooming or panning one does it to all, each keeping its own y axis), and the button beside
+        # them pauses and resumes the group; its text follows the group's signals, so Space on a
+        # chart or a right-drag that pauses it changes the button too.
+        from larkui.streaming import live_view
+
+        self.live_views = [live_view(chart.view) for chart in self.streaming]
+        for live in self.live_views[1:]:
+            live.link_x(self.live_views[0])
+        corner = QWidget()
+        row = QHBoxLayout(corner)
+        row.setContentsMargins(0, 0, 4, 2)
+        self.inspect_hint = QLabel(LIVE_HINT)
+        self.inspect_hint.setObjectName("inspectHint")
+        self.inspect_hint.setStyleSheet("color: #666")
+        self.pause_button = QPushButton("Pause all")
+        self.pause_button.setObjectName("pauseAllButton")
+        self.pause_button.setToolTip("Stops the four streaming charts where they are (the sensors go on "
+                                     "recording); again to return to the live view")
+        self.pause_button.clicked.connect(self.toggle_pause)
+        row.addWidget(self.inspect_hint)
+        row.addWidget(self.pause_button)
+        self.live_views[0].paused.connect(self.show_paused)
+        self.live_views[0].resumed.connect(self.show_live)
+        tabs.setCornerWidget(corner, Qt.Corner.TopRightCorner)
+        tabs.currentChanged.connect(lambda index: corner.setVisible(tabs.tabText(index) == "Streaming"))
+
         self.chirp = ChirpSource(rng)
         self.spectrum = [
             SnapshotChart(window, "w_chirp_frame", f"Chirp: the latest {SCOPE} ms", "Sample", "Amplitude",
@@ -399,6 +433,20 @@ class DemoWindow:
         self.peak_db: np.ndarray | None = None
         self.last_sweep = -1
         self.window.resize(1400, 860)
+
+    # ---- pausing the streaming charts
+
+    def toggle_pause(self) -> None:
+        """The "Pause all" button: pauses the linked streaming charts, or resumes them."""
+        self.live_views[0].toggle()
+
+    def show_paused(self) -> None:
+        self.pause_button.setText("Resume all")
+        self.inspect_hint.setText(PAUSED_HINT)
+
+    def show_live(self) -> None:
+        self.pause_button.setText("Pause all")
+        self.inspect_hint.setText(LIVE_HINT)
 
     # ---- the GUI timer's work
 
@@ -676,8 +724,10 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
           f"{budget_text(demo.display_budget)}")
     # "tick cpu" is the processor time the tick took: on a busy machine the wall time also holds
     # the time the process waited for a core.
-    print(f"{'ticks':>11} {'scroll sync':>12} {'snap sync':>10} {'tick':>9} {'tick cpu':>9} {'points/tick':>11} "
-          f"{'points/s':>10}")
+    # "samples in": what the producers handed the streaming buffers in a tick; "points out": what the
+    # streaming lines held after it (each window written as min/max pairs at the plot's resolution).
+    print(f"{'ticks':>11} {'scroll sync':>12} {'snap sync':>10} {'tick':>9} {'tick cpu':>9} {'samples in':>10} "
+          f"{'points out':>10}")
     block: list[dict[str, float]] = []
     for i in range(ticks):
         if i == ticks // 2:
@@ -699,16 +749,15 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
         print_block(ticks, block)
 
     sync_s = [r["scrolling_s"] + r["snapshot_s"] for r in rows]
-    points = sum(r["points"] + r["frame_points"] for r in rows)
     print(f"per tick: sync median {statistics.median(sync_s) * 1e3:.2f} ms, max {max(sync_s) * 1e3:.2f} ms; "
           f"tick median {statistics.median(r['tick_s'] for r in rows) * 1e3:.2f} ms "
-          f"({statistics.median(r['tick_cpu_s'] for r in rows) * 1e3:.2f} ms processor time); "
-          f"{points / sum(sync_s):,.0f} points/s through the sync functions")
+          f"({statistics.median(r['tick_cpu_s'] for r in rows) * 1e3:.2f} ms processor time)")
+    # Per second of simulated time: eight channels at SAMPLE_RATE, less the channels hidden a while.
     plotted = sum(r["points"] for r in rows) / (ticks * TICK_MS / 1000)
     written = statistics.mean(r["written"] for r in rows[-min(ticks, 25):])
-    print(f"streaming: {plotted:,.0f} samples/s plotted (simulated time); the last ticks wrote {written:,.0f} points "
-          f"to the lines per tick, {sum(r['written'] for r in rows) / sum(r['scrolling_s'] for r in rows):,.0f} "
-          f"points/s through sync_stream_chart")
+    print(f"streaming: {plotted:,.0f} samples/s plotted (simulated time); the lines held {written:,.0f} points "
+          f"after each of the last ticks; sync_stream_chart wrote "
+          f"{sum(r['written'] for r in rows) / sum(r['scrolling_s'] for r in rows):,.0f} points/s of its own time")
     if args.minutes is not None and ticks >= 2 * ticks_per_minute:
         first = statistics.mean(r["tick_s"] for r in rows[:ticks_per_minute])
         last = statistics.mean(r["tick_s"] for r in rows[-ticks_per_minute:])
@@ -764,9 +813,79 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
             args.readme_screenshot.parent.mkdir(parents=True, exist_ok=True)
             demo.window.grab().save(str(args.readme_screenshot))
     tabs.setCurrentIndex(0)
+    app.processEvents()
+    summary["inspect"] = inspect_a_dropout(app, demo, out, args.inspect_screenshot)
     (out / "summary.json").write_text(json.dumps(summary, indent=2, ensure_ascii=False), encoding="utf-8")
     print(f"screenshots: {', '.join(t['screenshot'] for t in summary['tabs'])} and one per chart in {out}/")
     return 0
+
+
+def inspect_a_dropout(app, demo: DemoWindow, out: Path, copy_to: Path | None) -> dict:
+    """The user stops the streaming charts, zooms into the pressure chart's latest dropout and points
+    at it: a screenshot of the window (inspect.png), then the charts go live again."""
+    from PySide6.QtCore import QEvent, QPointF, Qt
+    from PySide6.QtGui import QMouseEvent
+    from PySide6.QtWidgets import QApplication
+
+    pressure = demo.streaming[1]
+    live = demo.live_views[1]
+    demo.pause_button.click()
+    app.processEvents()
+    paused = [lv.is_paused for lv in demo.live_views]
+    button_paused = demo.pause_button.text()
+    # The store holds the newest samples; sample n has x = n.
+    line = pressure.buffers[0]
+    held = np.asarray(line.history)
+    first_x = demo.sample - len(held) + 1
+    lost = np.isnan(held)
+    starts = np.flatnonzero(lost[1:] & ~lost[:-1]) + 1
+    ends = np.flatnonzero(~lost[1:] & lost[:-1]) + 1  # the first good sample after each dropout
+    dropout = None
+    for start in starts[::-1]:
+        after = ends[ends > start]
+        if len(after):
+            dropout = (first_x + int(start), first_x + int(after[0]))
+            break
+    if dropout:
+        lo, hi = dropout[0] - 300.0, dropout[1] + 300.0
+        at = (dropout[0] + dropout[1]) / 2
+    else:  # a run too short for a dropout: the newest few hundred samples
+        lo, hi = demo.sample - 800.0, float(demo.sample)
+        at = demo.sample - 400.0
+    live.set_x_range(lo, hi)
+    app.processEvents()
+    # The mouse comes to rest over the dropout, half-way up the plot.
+    chart, view = pressure.chart, pressure.view
+    mid_y = (pressure.axY.min() + pressure.axY.max()) / 2
+    spot = view.mapFromScene(chart.mapToScene(chart.mapToPosition(QPointF(at, mid_y), line.series)))
+    viewport = view.viewport()
+    QApplication.sendEvent(viewport, QMouseEvent(QEvent.Type.MouseMove, QPointF(spot), QPointF(viewport.mapToGlobal(spot)),
+                                                 Qt.MouseButton.NoButton, Qt.MouseButton.NoButton,
+                                                 Qt.KeyboardModifier.NoModifier))
+    app.processEvents()
+    shot = demo.window.grab()
+    shot.save(str(out / "inspect.png"))
+    if copy_to:
+        copy_to.parent.mkdir(parents=True, exist_ok=True)
+        shot.save(str(copy_to))
+    readout = live.readout
+    found = {"screenshot": "inspect.png", "paused": paused, "button_paused": button_paused,
+             "hint_paused": demo.inspect_hint.text(), "dropout": list(dropout) if dropout else None,
+             "x_ranges": [list(lv.x_range) for lv in demo.live_views], "hover_x": at,
+             "readout": None if readout is None else
+             [readout[0], [[series.name(), x, None if math.isnan(y) else y] for series, x, y in readout[1]]],
+             "readouts_shown": sum(lv.readout is not None for lv in demo.live_views),
+             "pressure": chart_summary(pressure)}
+    leave = QEvent(QEvent.Type.Leave)
+    QApplication.sendEvent(viewport, leave)
+    demo.pause_button.click()
+    app.processEvents()
+    found |= {"resumed": [not lv.is_paused for lv in demo.live_views], "button_live": demo.pause_button.text(),
+              "x_range_live": [pressure.axX.min(), pressure.axX.max()]}
+    print(f"inspect: paused the streaming charts, zoomed to x {lo:.0f}..{hi:.0f}"
+          + (f" around the dropout at {dropout[0]}..{dropout[1] - 1}" if dropout else "")
+          + f", the readout at x = {at:g}; screenshot {found['screenshot']}; resumed")
+    return found
 
 
 def budget_text(budget: int | str | None) -> str:
@@ -781,10 +900,10 @@ def print_block(done: int, block: list[dict[str, float]], label: str | None = No
     snap = sum(r["snapshot_s"] for r in block) / n
     tick = sum(r["tick_s"] for r in block) / n
     cpu = sum(r["tick_cpu_s"] for r in block) / n
-    pts = sum(r["points"] + r["frame_points"] for r in block) / n
-    rate = pts / (scroll + snap) if scroll + snap else float("nan")
+    taken = sum(r["points"] for r in block) / n
+    written = sum(r["written"] for r in block) / n
     print(f"{label or f'{done - n + 1}-{done}':>11} {scroll * 1e3:9.2f} ms {snap * 1e3:7.2f} ms "
-          f"{tick * 1e3:6.2f} ms {cpu * 1e3:6.2f} ms {pts:11.0f} {rate:10,.0f}")
+          f"{tick * 1e3:6.2f} ms {cpu * 1e3:6.2f} ms {taken:10.0f} {written:10.0f}")
 
 
 # ---------------------------------------------------------------- interactive run
@@ -809,7 +928,7 @@ def run_interactive(app, demo: DemoWindow, exit_after: float | None = None) -> i
         if len(stats) == 1000 // TICK_MS:
             sync_ms = sum(r["scrolling_s"] + r["snapshot_s"] for r in stats) / len(stats) * 1e3
             demo.status.showMessage(f"{demo.sample / SAMPLE_RATE:.0f} s simulated · sync {sync_ms:.2f} ms per tick · "
-                                    f"{sum(r['points'] for r in stats)} streaming points/s")
+                                    f"{sum(r['points'] for r in stats):,} samples/s plotted")
             stats.clear()
 
     def close() -> None:
