@@ -608,8 +608,9 @@ class LiveView(QObject, metaclass=type):
     RuntimeError for them and `sync_stream_chart` makes none, so a graph is never paused. The
     LiveView filters a `QChartView`'s viewport events and draws its readout, paused marker and zoom
     rectangle as items of the chart's `QGraphicsScene`; a graph is a Qt Quick item in a
-    `QQuickWidget`, with neither. To pause a graph, stop calling `sync_stream_chart` for it: its
-    buffers keep every sample, and the next call shows the newest window.
+    `QQuickWidget`, with neither. A pause alone needs neither, but is not offered for graphs yet: to
+    pause one, stop calling `sync_stream_chart` for it; its buffers keep every sample, and the next
+    call shows the newest window.
     """
 
     def __init__(self, parent: QObject | None = None) -> None:

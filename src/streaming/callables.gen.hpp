@@ -424,8 +424,9 @@ inline constexpr const char LiveView_doc[] =
         "RuntimeError for them and `sync_stream_chart` makes none, so a graph is never paused. The\n"
         "LiveView filters a `QChartView`'s viewport events and draws its readout, paused marker and zoom\n"
         "rectangle as items of the chart's `QGraphicsScene`; a graph is a Qt Quick item in a\n"
-        "`QQuickWidget`, with neither. To pause a graph, stop calling `sync_stream_chart` for it: its\n"
-        "buffers keep every sample, and the next call shows the newest window.";
+        "`QQuickWidget`, with neither. A pause alone needs neither, but is not offered for graphs yet: to\n"
+        "pause one, stop calling `sync_stream_chart` for it; its buffers keep every sample, and the next\n"
+        "call shows the newest window.";
 inline constexpr const char LiveView_paused_doc[] =
         "Signal `paused()`: emitted when the chart was paused (by a call, Space, a right-button drag,\n"
         "`set_x_range` or `show_all` on a live chart, or a linked chart).";
