@@ -101,9 +101,9 @@ stage_sanitize() {
     # The tests must load the instrumented modules, not the ones installed in the venv.
     env "${env[@]}" "$python" - "$build/pkg" <<'EOF' || status=1
 import os, sys
-import larkui.choosers, larkui.finders, larkui.plotdeck, larkui.streaming
+import larkui.choosers, larkui.finders, larkui.graphs, larkui.plotdeck, larkui.streaming
 pkg = os.path.realpath(sys.argv[1])
-for module in (larkui.plotdeck, larkui.choosers, larkui.finders, larkui.streaming):
+for module in (larkui.plotdeck, larkui.choosers, larkui.finders, larkui.streaming, larkui.graphs):
     print("imported", module.__file__)
     if not os.path.realpath(module.__file__).startswith(pkg + os.sep):
         sys.exit(f"{module.__name__} does not come from the sanitized build in {pkg}")

@@ -30,7 +30,7 @@ from pathlib import Path
 import pytest
 
 # Every module of the package; a module listed here that cannot be imported fails.
-MODULES = ["larkui.plotdeck", "larkui.choosers", "larkui.finders", "larkui.streaming"]
+MODULES = ["larkui.plotdeck", "larkui.choosers", "larkui.finders", "larkui.streaming", "larkui.graphs"]
 
 ROOT = Path(__file__).resolve().parent.parent
 API_MD = ROOT / "docs" / "api.md"

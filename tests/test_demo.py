@@ -188,11 +188,13 @@ def test_lost_samples_are_gaps_without_qt_warnings(demo):
 
 def test_every_tab_has_its_screenshot(demo):
     _, out, summary = demo
-    assert [t["label"] for t in summary["tabs"]] == ["Streaming", "Spectrum"]
+    assert [t["label"] for t in summary["tabs"]] == ["Streaming", "Spectrum", "Qt Graphs"]
     shots = [pixels(out / t["screenshot"]) for t in summary["tabs"]]
-    assert shots[0].shape == shots[1].shape and shots[0].shape[0] >= 600 and shots[0].shape[1] >= 1000
+    assert shots[0].shape == shots[1].shape == shots[2].shape
+    assert shots[0].shape[0] >= 600 and shots[0].shape[1] >= 1000
     # Different tabs show different things.
-    assert (np.abs(shots[0].astype(int) - shots[1].astype(int)).sum(axis=2) > 30).mean() > 0.05
+    for a, b in ((0, 1), (0, 2), (1, 2)):
+        assert (np.abs(shots[a].astype(int) - shots[b].astype(int)).sum(axis=2) > 30).mean() > 0.05, (a, b)
     assert (pixels(out / "readme.png") == shots[0]).all()
     tabs_of_charts = {c["tab"] for c in summary["charts"].values()}
     assert tabs_of_charts == {"Streaming", "Spectrum"} and len(summary["charts"]) == 8
@@ -211,6 +213,40 @@ def test_charts_are_drawn(demo):
                 assert found >= wanted, f"{host}: series {name} is not drawn ({found} pixels)"
             else:
                 assert found < 10, f"{host}: hidden series {name} is drawn ({found} pixels)"
+
+
+def test_qt_graphs_tab_shows_the_streaming_data(demo):
+    """Each graph of the Qt Graphs tab holds, for every channel the streaming chart shows, the same
+    points of the same window, draws them in their colours, and labels its axes readably."""
+    _, out, summary = demo
+    assert set(summary["graphs"]) == {"g_temperature", "g_pressure", "g_vibration", "g_flow"}
+    for host, graph in summary["graphs"].items():
+        chart = summary["charts"][graph["mirrors"]]
+        assert graph["tab"] == "Qt Graphs" and graph["renderer"] == "Software", host
+        assert graph["x_range"] == chart["x_range"], host
+        assert graph["series"].keys() == chart["series"].keys(), host
+        area = plot_area(graph, pixels(out / graph["screenshot"]))
+        y_lo, y_hi = graph["y_range"]
+        for name, s in graph["series"].items():
+            c = chart["series"][name]
+            if c["visible"]:  # a channel hidden in one tab's legend is not hidden in the other's
+                # the same window, decimated for the graph's own plot width (two points a column)
+                bucket = math.ceil(summary["window_samples"] / max(1, int(graph["plot_area"][2])))
+                assert 0 <= c["last_x"] - s["last_x"] < bucket and (s["gaps"] > 0) == (c["gaps"] > 0), (host, name)
+                assert s["first_x"] < graph["x_range"][0] + bucket, (host, name)
+                if c["kind"] == "QLineSeries" and c["count"] < summary["window_samples"]:
+                    assert graph["plot_area"][2] <= s["count"] <= 3 * graph["plot_area"][2] + 6, (host, name)
+            assert s["visible"] and s["count"] > 0, (host, name)
+            assert colour_pixels(area, s["color"]) >= min(60, 10 * s["points_in_window"]), (host, name)
+            if graph["fixed_y_range"] is None:
+                assert y_lo <= s["y_min"] and s["y_max"] <= y_hi, (host, name)
+        for axis, labels in graph["labels"].items():
+            values = [float(text) for text, *_ in labels]
+            assert len(values) >= 3, (host, axis, labels)
+            steps = {round(b - a, 9) for a, b in zip(values, values[1:])}
+            assert len(steps) == 1 and is_round_step(steps.pop()), (host, axis, values)
+            for (_, x0, y0, w0, h0), (_, x1, y1, _, _) in zip(labels, labels[1:]):
+                assert (x0 + w0 < x1) if axis == "x" else (y1 + h0 < y0), (host, axis, labels)
 
 
 def test_hidden_series_is_left_out(demo):

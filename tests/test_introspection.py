@@ -21,6 +21,7 @@ from PySide6.QtCore import QObject, Qt
 
 import larkui.choosers as choosers
 import larkui.finders as finders
+import larkui.graphs as graphs
 import larkui.plotdeck as plotdeck
 import larkui.streaming as streaming
 from fernkit import filedesk
@@ -138,6 +139,33 @@ SIGNATURES = {
         "(buffers: 'list[StreamBuffer] | tuple[StreamBuffer, ...]', axX: 'QValueAxis', axY: 'QValueAxis', "
         "window: 'float', *, fixed_y_range: 'tuple[float, float] | None' = None, margin_ratio: 'float' = 0.1)",
         streaming.sync_stream_chart.__doc__, None, {"fixed_y_range": None, "margin_ratio": 0.1}),
+    "use_software_renderer": (
+        graphs.use_software_renderer, "use_software_renderer", "() -> 'bool'", graphs.use_software_renderer.__doc__,
+        None, None),
+    "build_sample_value_graph": (
+        graphs.build_sample_value_graph, "build_sample_value_graph",
+        "(ui_root: 'QWidget', host_name: 'str', *, y_title: 'str' = 'Value', x_title: 'str' = 'Sample', "
+        "show_legend: 'bool' = True, return_widget: 'bool' = False) -> 'tuple'",
+        graphs.build_sample_value_graph.__doc__, None,
+        {"y_title": "Value", "x_title": "Sample", "show_legend": True, "return_widget": False}),
+    "add_line_to_graph": (
+        graphs.add_line_to_graph, "add_line_to_graph",
+        "(graph: 'QQuickItem', axX: 'QValueAxis', axY: 'QValueAxis', name: 'str', color: 'QColor | str', "
+        "width: 'float | None' = None) -> 'QLineSeries'", graphs.add_line_to_graph.__doc__, (None,), None),
+    "add_scatter_to_graph": (
+        graphs.add_scatter_to_graph, "add_scatter_to_graph",
+        "(graph: 'QQuickItem', axX: 'QValueAxis', axY: 'QValueAxis', name: 'str', color: 'QColor | str', "
+        "size: 'float' = 8.0) -> 'QScatterSeries'", graphs.add_scatter_to_graph.__doc__, (8.0,), None),
+    "_forward_qt_message": (
+        graphs._forward_qt_message, "_forward_qt_message",
+        "(mode: 'QtMsgType', context: 'QMessageLogContext', message: 'str') -> 'None'",
+        graphs._forward_qt_message.__doc__, None, None),
+    "_release_theme": (
+        graphs._release_theme, "_release_theme", "(view: 'QQuickItem', destroyed: 'object' = None) -> 'None'",
+        graphs._release_theme.__doc__, (None,), None),
+    "_drop_legend_entry": (
+        graphs._drop_legend_entry, "_drop_legend_entry", "(legend: 'QQuickItem', destroyed: 'object' = None) -> 'None'",
+        graphs._drop_legend_entry.__doc__, (None,), None),
     "live_view": (
         streaming.live_view, "live_view", "(chart: 'QChart | QChartView | LiveView') -> 'LiveView'",
         streaming.live_view.__doc__, None, None),
@@ -228,16 +256,16 @@ def test_signature_table(func, qualname, signature, doc, defaults, kwdefaults):
     keys = list(func.__annotations__)
     assert keys == annotated + (["return"] if "return" in keys else [])
     assert all(type(v) is str for v in func.__annotations__.values())
-    module = {"larkui.finders": finders, "larkui.choosers": choosers, "larkui.streaming": streaming}.get(
-        func.__module__, plotdeck)
-    if module is streaming:  # English docstrings, a summary line first
+    module = {"larkui.finders": finders, "larkui.choosers": choosers, "larkui.streaming": streaming,
+              "larkui.graphs": graphs}.get(func.__module__, plotdeck)
+    if module in (streaming, graphs):  # English docstrings, a summary line first
         assert func.__doc__ and func.__doc__.split("\n")[0].endswith(".")
     assert func.__module__ == module.__name__ and func.__globals__ is vars(module)
 
 
 def test_every_public_callable_has_a_row():
     rows = {row[0] for row in SIGNATURES.values()}
-    for module in (plotdeck, choosers, finders, streaming):
+    for module in (plotdeck, choosers, finders, streaming, graphs):
         for name, value in vars(module).items():
             if type(value).__name__ == "function" and type(value) is not types.FunctionType:
                 assert value in rows, name
@@ -313,6 +341,13 @@ NAMESPACES = {
         "QScatterSeries", "QLineSeries", "Sequence", "math", "np", "build_sample_value_chart", "make_scatter",
         "make_line", "add_line_to_chart", "wrap_hosts_in_scroll", "wrap_dynamic_charts_into_tabs",
         "TimeSeriesBuffer", "sync_scrolling_chart", "sync_snapshot_chart"],
+    "larkui.streaming": ["QPointF", "np", "StreamBuffer", "StreamHistory", "sync_stream_chart", "_C_API"],
+    "larkui.graphs": ["Qt", "QUrl", "qInstallMessageHandler", "qFormatLogMessage", "QColor", "QFont",
+                      "QGuiApplication", "QOpenGLContext", "QWidget", "QVBoxLayout", "QSizePolicy", "QQmlComponent",
+                      "QQmlListReference", "qmlEngine", "QQuickItem", "QQuickWindow", "QSGRendererInterface",
+                      "QQuickWidget", "QValueAxis", "QLineSeries", "QScatterSeries", "QGraphsTheme", "QGraphsLine",
+                      "_forward_qt_message", "_release_theme", "_drop_legend_entry", "use_software_renderer",
+                      "build_sample_value_graph", "add_line_to_graph", "add_scatter_to_graph"],
     "larkui.streaming": ["QPointF", "np", "StreamBuffer", "StreamHistory", "sync_stream_chart", "LiveView",
                          "live_view", "_C_API"],
     "larkui.choosers": ["Path", "Tuple", "List", "QFileDialog", "QWidget", "QLineEdit", "QMessageBox", "filedesk",

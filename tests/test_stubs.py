@@ -8,8 +8,8 @@ from pathlib import Path
 
 import pytest
 
-MODULES = ["larkui.plotdeck", "larkui.choosers", "larkui.finders", "larkui.streaming"]
-STUB_FILES = ["plotdeck.pyi", "choosers.pyi", "finders.pyi", "streaming.pyi", "py.typed"]
+MODULES = ["larkui.plotdeck", "larkui.choosers", "larkui.finders", "larkui.streaming", "larkui.graphs"]
+STUB_FILES = ["plotdeck.pyi", "choosers.pyi", "finders.pyi", "streaming.pyi", "graphs.pyi", "py.typed"]
 DATA = Path(__file__).resolve().parent / "data"
 
 

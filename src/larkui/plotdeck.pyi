@@ -42,6 +42,8 @@ from typing import Any, Literal, Protocol, TypeAlias, overload
 
 from PySide6.QtCharts import QChart, QChartView, QLineSeries, QScatterSeries, QValueAxis, QXYSeries
 from PySide6.QtCore import QPointF, Qt
+from PySide6.QtGraphs import QValueAxis as _GraphsValueAxis
+from PySide6.QtGraphs import QXYSeries as _GraphsXYSeries
 from PySide6.QtGui import QColor
 from PySide6.QtWidgets import QScrollArea, QWidget
 
@@ -500,10 +502,14 @@ class TimeSeriesBuffer:
     The buffer never trims the Qt series: in scrolling mode every point stays in it until
     `clear`, and Qt Charts gets slower as a series grows. For a long run, drop old points
     yourself now and then, for example `series.removePoints(0, n)` in one call.
+
+    A series of a Qt Graphs graph (`larkui.graphs`, `PySide6.QtGraphs`) is fed the same way:
+    it takes `append`, `replace`, `clear`, `isVisible` and `setVisible` with the same points.
+    Qt Graphs keeps an appended point whose y is NaN (a gap), where Qt Charts drops it.
     """
 
-    series: QXYSeries
-    """The Qt XY series this buffer writes to, as passed to the constructor."""
+    series: QXYSeries | _GraphsXYSeries
+    """The Qt XY series this buffer writes to, as passed to the constructor (Qt Charts' or Qt Graphs')."""
 
     history: list[float]
     """The y values of the points given to `add_point`, oldest first, at most `max_history` of
@@ -535,7 +541,7 @@ class TimeSeriesBuffer:
     _pending_snapshot_offset: float
     """Internal: the x offset of the waiting frame."""
 
-    def __init__(self, series: QXYSeries, max_history: int = 10000) -> None:
+    def __init__(self, series: QXYSeries | _GraphsXYSeries, max_history: int = 10000) -> None:
         """Make an empty buffer for `series`.
 
         Args:
@@ -818,8 +824,8 @@ def sync_scrolling_chart(
 
 def sync_snapshot_chart(
     buffers: list[TimeSeriesBuffer],
-    axX: QValueAxis,
-    axY: QValueAxis,
+    axX: QValueAxis | _GraphsValueAxis,
+    axY: QValueAxis | _GraphsValueAxis,
     fixed_y_range: tuple[float, float] | None = None,
     margin_ratio: float = 0.1,
 ) -> None:
@@ -844,11 +850,15 @@ def sync_snapshot_chart(
     The automatic ranges never pass a NaN or an infinite value to `setRange`. Tick counts are
     never changed here.
 
+    The same works on a Qt Graphs graph of `larkui.graphs`: buffers of its series
+    (`PySide6.QtGraphs` series take `replace`, `isVisible` and `setVisible` alike) and its two
+    `QValueAxis`, which take `setRange`.
+
     Args:
         buffers: exactly a `list` of the chart's `TimeSeriesBuffer` objects (a tuple is
             refused); may be empty. A `larkui.streaming.StreamBuffer` has no frames: it is
             flushed, then AttributeError is raised when its series is visible.
-        axX: the chart's X value axis (not checked).
+        axX: the chart's X value axis (not checked): Qt Charts' or Qt Graphs' `QValueAxis`.
         axY: the chart's Y value axis (not checked).
         fixed_y_range: None for an automatic y range, or exactly a `tuple` (y_min, y_max).
             Default None.

@@ -88,7 +88,11 @@ class StreamBuffer:
     "auto", B is two points per pixel column of the plot area of the series' chart
     (`2 * int(series.chart().plotArea().width())`), read again at every write, so a resized chart
     is followed; a series with no chart (or no `chart()` method), or a plot area under one pixel
-    wide, gets every sample. An int B is used as it is.
+    wide, gets every sample. An int B is used as it is. A Qt Graphs series (`PySide6.QtGraphs`, as
+    `larkui.graphs` makes them) is written with its own `replaceNp` the same way, and its plot area
+    is that of the `GraphsView` that owns it (its QObject parent: `parent.property("plotArea")`);
+    one without such a parent gets every sample. This module never imports `PySide6.QtGraphs`
+    itself: it recognises its classes once your code has.
 
     Decimation, with more than B samples in the window: buckets have L = ceil(window / (B // 2))
     samples each, and their edges lie at multiples of L of the samples' absolute index (the count
@@ -464,7 +468,10 @@ def sync_stream_chart(
        chart (`series.chart().plotArea()`, once per chart: the first buffer whose series has a
        chart gives the axes' pixel lengths; a series without `chart()` or with no chart has
        none), the axes' `min()` and `max()`, and their label fonts (`labelsFont()`, measured with
-       `QFontMetricsF`).
+       `QFontMetricsF`). On Qt Graphs (series and axes of `PySide6.QtGraphs`, in a graph made by
+       `larkui.graphs`), the chart is the `GraphsView` that owns the series (its QObject parent),
+       its plot area `property("plotArea")`, and the label fonts are those of the graph's theme
+       (`axisXLabelFont()`, `axisYLabelFont()`), or the application's font without one.
     3. X range: (lo, lo + window), where lo is the later of the oldest finite x that any buffer
        holds and the newest finite x of any buffer minus `window`. So the axis starts at the
        first sample while the data is shorter than the window, and then scrolls with the newest
@@ -487,11 +494,17 @@ def sync_stream_chart(
        or more, ``%.1f`` for 0.2, ...), or an exponent (``%.2e``) where that is much shorter and
        the range does not cross zero. The anchor is 0 (near the range for values far from
        zero), so the ticks stay on round values as the axis scrolls, and no label reads "-0.0".
-       A chart not laid out yet counts as 100 pixels.
+       A chart not laid out yet counts as 100 pixels. A Qt Graphs axis has no tick type: it gets
+       the same step as `tickInterval` and the same anchor as `tickAnchor` (kept within a thousand
+       steps of the range, since Qt Graphs steps from the anchor to the range every frame).
     6. When either range changes, every series about to be written is emptied first
        (`QXYSeries.clear`, for a PySide6 series); then the tick settings are written (only
        those that changed cost Qt anything), then the ranges (only a range that changes), and
-       the chart's layout is brought up to date when new tick settings invalidated it.
+       the chart's layout is brought up to date when new tick settings invalidated it. Qt Graphs
+       lays a frame's labels and grid out for the range and ticks of the frame before: a Qt
+       Graphs axis whose range or ticks this call changed is marked (the dynamic property
+       `_larkui_settle`), and the next call sets its range once more, changed or not, and clears
+       the mark.
     7. Every visible buffer that holds samples is written, in list order, when it has new
        samples or when an axis range changed (a line written again costs Qt one layout; a line
        kept through a range change costs it one per axis): as `flush` writes it, in one call,
@@ -591,7 +604,13 @@ class LiveView(QObject, metaclass=type):
     any Qt signal (a slot that raises is reported by PySide6 and the others still run). Create no
     LiveView yourself (``LiveView objects are made by live_view(chart)``); one whose chart or view
     was deleted is detached: its methods then raise RuntimeError ``this LiveView is no longer
-    attached to a chart``. Qt Graphs charts (`larkui.graphs`) have no LiveView.
+    attached to a chart``. Qt Graphs graphs (`larkui.graphs`) have no LiveView: `live_view` raises
+    RuntimeError for them and `sync_stream_chart` makes none, so a graph is never paused. The
+    LiveView filters a `QChartView`'s viewport events and draws its readout, paused marker and zoom
+    rectangle as items of the chart's `QGraphicsScene`; a graph is a Qt Quick item in a
+    `QQuickWidget`, with neither. A pause alone needs neither, but is not offered for graphs yet: to
+    pause one, stop calling `sync_stream_chart` for it; its buffers keep every sample, and the next
+    call shows the newest window.
     """
 
     def __init__(self, parent: QObject | None = None) -> None:

@@ -16,7 +16,11 @@ namespace {
 const Name s_min{"min"}, s_max{"max"}, s_setRange{"setRange"}, s_labelsFont{"labelsFont"}, s_height{"height"},
     s_horizontalAdvance{"horizontalAdvance"}, s_labelFormat{"labelFormat"}, s_setLabelFormat{"setLabelFormat"},
     s_setTickType{"setTickType"}, s_setTickAnchor{"setTickAnchor"}, s_setTickInterval{"setTickInterval"},
-    s_tickInterval{"tickInterval"}, s_layout{"layout"}, s_activate{"activate"};
+    s_tickInterval{"tickInterval"}, s_layout{"layout"}, s_activate{"activate"}, s_tickAnchor{"tickAnchor"},
+    s_property{"property"}, s_setProperty{"setProperty"}, s_theme{"theme"}, s_axisXLabelFont{"axisXLabelFont"},
+    s_axisYLabelFont{"axisYLabelFont"}, s_font{"font"};
+// Set on a Qt Graphs axis whose range or ticks the last write changed (see write_axes).
+const Name s_settle{"_larkui_settle"};
 
 // Qt Charts' own room around an axis label (ChartAxisElement::labelPadding, on both sides), and
 // what a label's text item adds to the font's line (the document margin and the rounding of its
@@ -128,16 +132,17 @@ public:
 // axis' pixel length: a label's slot, the length over the number of ticks, holds the label and
 // Qt's padding, which is what Qt Charts needs to show a label whole instead of as "...".
 // `label_height` > 0 sizes the labels of a vertical axis; otherwise `widths` measures them.
-Ticks choose_ticks(double lo, double hi, double length, double label_height, LabelWidths* widths) {
+Ticks choose_ticks(double lo, double hi, double length, double label_height, LabelWidths* widths, bool graphs) {
     if (!(length >= 1.0)) length = unknown_length;
     const double span = hi - lo;
     const double magnitude = std::fmax(std::fabs(lo), std::fabs(hi));
     // A step Qt's repeated addition always moves on by, at any value of the range.
-    const double least_step = magnitude * 8 * DBL_EPSILON;
+    const double least_step = magnitude * (8 * DBL_EPSILON);  // not magnitude * 8 first: that overflows
     // With about span / step ticks, a step below half of `need` cannot fit them: the search starts
     // there, and a measured label width moves that start on.
     double size = label_height > 0 ? label_height : 0.0;
-    double need = span * (size + label_padding) / length;
+    // Divided first and capped: the span of the widest ends times a label's size is no double.
+    double need = std::fmin(span / length * (size + label_padding), DBL_MAX);
     int exponent = static_cast<int>(std::floor(std::log10(need / 2)));
     Ticks t;
     for (int tries = 0; tries < 64; ++exponent) {
@@ -147,9 +152,11 @@ Ticks choose_ticks(double lo, double hi, double length, double label_height, Lab
             const double step = m * power;
             if (!(step > least_step) || !std::isfinite(step) || step < need / 2) continue;
             // Far from zero, ticks count from an anchor near the range (moved once a million
-            // steps), so that their values keep their precision.
+            // steps), so that their values keep their precision. Qt Graphs finds its first label by
+            // stepping from the anchor to the range, every frame: its anchor moves once a thousand.
             double anchor = 0.0;
-            if (std::fabs(lo) / step > 1e12) anchor = std::nearbyint(lo / (step * 1e6)) * (step * 1e6);
+            const double far = graphs ? 1e3 : 1e12, unit = graphs ? step * 1e3 : step * 1e6;
+            if (std::fabs(lo) / step > far) anchor = std::nearbyint(lo / unit) * unit;
             char format[16];
             choose_format(lo, hi, exponent, format);
             // Summed up from below zero, the tick at zero may come out as a tiny negative number
@@ -161,7 +168,7 @@ Ticks choose_ticks(double lo, double hi, double length, double label_height, Lab
             const TickRun run = qt_ticks(lo, hi, step, anchor, most);
             if (label_height <= 0 && run.count) {
                 size = widths->widest(run, format) + label_item_extra;
-                need = std::fmax(need, span * (size + label_padding) / length);
+                need = std::fmax(need, std::fmin(span / length * (size + label_padding), DBL_MAX));
             }
             const bool fits = run.count <= most && static_cast<double>(run.count) * (size + label_padding) <= length;
             if (fits || run.count <= 1) {
@@ -178,22 +185,47 @@ Ticks choose_ticks(double lo, double hi, double length, double label_height, Lab
 
 double axis_end(PyObject* axis, const Name& end) { return number_of(call_method(axis, end)); }
 
-void write_ticks(const Env& env, PyObject* axis, const Ticks& t, bool& invalidated) {
-    PyObject* dynamic = state_of(env).TicksDynamic.get();
-    if (!dynamic) raise_format(PyExc_RuntimeError, "QValueAxis.TickType.TicksDynamic was not found at import");
+// Writes the ticks; true when a tick setting or the label format changed. A Qt Graphs axis has
+// no tick type: its ticks are always at anchor + k * interval.
+bool write_ticks(const Env& env, PyObject* axis, const Ticks& t, bool graphs, bool& invalidated) {
+    bool changed = false;
+    PyObject* dynamic = graphs ? nullptr : state_of(env).TicksDynamic.get();
+    if (!graphs && !dynamic) raise_format(PyExc_RuntimeError, "QValueAxis.TickType.TicksDynamic was not found at import");
     // Qt ignores a tick setting written again unchanged, but lays the axis out again for every
     // label format written, and for every tick setting that changes.
+    if (graphs && axis_end(axis, s_tickAnchor) != t.anchor) changed = true;
     call_method(axis, s_setTickAnchor, t.anchor);
     if (axis_end(axis, s_tickInterval) != t.step) {
         call_method(axis, s_setTickInterval, t.step);
-        invalidated = true;
+        invalidated = changed = true;
     }
-    call_method(axis, s_setTickType, dynamic);
+    if (!graphs) call_method(axis, s_setTickType, dynamic);
     Ref format = Ref::steal(PyUnicode_FromString(t.format));
     if (!compare(call_method(axis, s_labelFormat).get(), format.get(), Py_EQ)) {
         call_method(axis, s_setLabelFormat, format);
-        invalidated = true;
+        invalidated = changed = true;
     }
+    return changed;
+}
+
+// Qt Graphs lays a frame's labels and grid out for the range width and tick settings of the frame
+// before, so after a write that changed them they are off until the range is set again in a later
+// frame. A changed axis is marked (a dynamic property of its own, which goes with it); the next
+// write sets its range again, changed or not, and clears the mark.
+bool needs_settling(PyObject* axis) { return truth(call_method(axis, s_property, s_settle).get()); }
+void mark_settling(PyObject* axis, bool mark) { call_method(axis, s_setProperty, s_settle, mark); }
+
+// The font an axis draws its labels with: Qt Charts' axis says; a Qt Graphs axis takes it from
+// the theme of the graph (`graph`, may be null), or the application's font outside any graph.
+Ref label_font(const Env& env, PyObject* axis, bool graphs, bool horizontal, PyObject* graph) {
+    if (!graphs) return call_method(axis, s_labelsFont);
+    if (graph) {
+        Ref theme = call_method(graph, s_property, s_theme);
+        if (!theme.is_none()) return call_method(theme, horizontal ? s_axisXLabelFont : s_axisYLabelFont);
+    }
+    PyObject* app = state_of(env).QGuiApplication.get();
+    if (!app) raise_format(PyExc_RuntimeError, "QGuiApplication was not found at import");
+    return call_method(app, s_font);
 }
 
 }  // namespace
@@ -237,16 +269,18 @@ bool automatic_y_range(const scan::Extremes& shown, double margin_ratio, double&
     return true;
 }
 
-AxesNow read_axes(const Env& env, PyObject* axX, PyObject* axY) {
+AxesNow read_axes(const Env& env, PyObject* axX, PyObject* axY, PyObject* graph) {
     AxesNow now;
+    now.graphs_x = graphs_axis(env, axX);
+    now.graphs_y = graphs_axis(env, axY);
     now.x_lo = axis_end(axX, s_min);
     now.x_hi = axis_end(axX, s_max);
     now.y_lo = axis_end(axY, s_min);
     now.y_hi = axis_end(axY, s_max);
     PyObject* metrics_class = state_of(env).QFontMetricsF.get();
     if (!metrics_class) raise_format(PyExc_RuntimeError, "QFontMetricsF was not found at import");
-    now.x_metrics = call(metrics_class, call_method(axX, s_labelsFont));
-    Ref y_metrics = call(metrics_class, call_method(axY, s_labelsFont));
+    now.x_metrics = call(metrics_class, label_font(env, axX, now.graphs_x, true, graph));
+    Ref y_metrics = call(metrics_class, label_font(env, axY, now.graphs_y, false, graph));
     now.label_height = number_of(call_method(y_metrics, s_height)) + label_item_extra;
     return now;
 }
@@ -255,18 +289,23 @@ void plan_ticks(const AxesNow& now, AxisPlan& x, AxisPlan& y, double plot_width,
     x.range_changes = x.set_range && (x.lo != now.x_lo || x.hi != now.x_hi);
     y.range_changes = y.set_range && (y.lo != now.y_lo || y.hi != now.y_hi);
     LabelWidths widths(now.x_metrics.get());
-    if (x.set_range) x.ticks = choose_ticks(x.lo, x.hi, plot_width, 0.0, &widths);
-    if (y.set_range) y.ticks = choose_ticks(y.lo, y.hi, plot_height, now.label_height, nullptr);
+    if (x.set_range) x.ticks = choose_ticks(x.lo, x.hi, plot_width, 0.0, &widths, now.graphs_x);
+    if (y.set_range) y.ticks = choose_ticks(y.lo, y.hi, plot_height, now.label_height, nullptr, now.graphs_y);
 }
 
 void write_axes(const Env& env, PyObject* axX, PyObject* axY, const AxisPlan& x, const AxisPlan& y, PyObject* chart) {
     // The ticks go first: an axis lays its labels out at once when its range changes, and a new
     // range with the old step (or the reverse) could hold millions of ticks.
     bool invalidated = false;
-    if (x.set_range) write_ticks(env, axX, x.ticks, invalidated);
-    if (y.set_range) write_ticks(env, axY, y.ticks, invalidated);
-    if (x.range_changes) call_method(axX, s_setRange, x.lo, x.hi);
-    if (y.range_changes) call_method(axY, s_setRange, y.lo, y.hi);
+    const bool graphs_x = graphs_axis(env, axX), graphs_y = graphs_axis(env, axY);
+    const bool settle_x = graphs_x && x.set_range && needs_settling(axX);
+    const bool settle_y = graphs_y && y.set_range && needs_settling(axY);
+    const bool x_ticks_change = x.set_range && write_ticks(env, axX, x.ticks, graphs_x, invalidated);
+    const bool y_ticks_change = y.set_range && write_ticks(env, axY, y.ticks, graphs_y, invalidated);
+    if (x.range_changes || settle_x) call_method(axX, s_setRange, x.lo, x.hi);
+    if (y.range_changes || settle_y) call_method(axY, s_setRange, y.lo, y.hi);
+    if (graphs_x && x.set_range && (x.range_changes || x_ticks_change) != settle_x) mark_settling(axX, !settle_x);
+    if (graphs_y && y.set_range && (y.range_changes || y_ticks_change) != settle_y) mark_settling(axY, !settle_y);
     // New tick settings re-lay the chart out at the next event; done now, a plot area that
     // changes with the labels' width re-lays empty lines.
     if (invalidated && chart) {

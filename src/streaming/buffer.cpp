@@ -18,7 +18,9 @@ using namespace lark;
 namespace {
 
 const Name s_QPointF{"QPointF"}, s_replace{"replace"}, s_clear{"clear"}, s_isVisible{"isVisible"},
-    s_setVisible{"setVisible"}, s_dtype{"dtype"}, s_chart{"chart"}, s_plotArea{"plotArea"}, s_width{"width"};
+    s_setVisible{"setVisible"}, s_dtype{"dtype"}, s_chart{"chart"}, s_plotArea{"plotArea"}, s_width{"width"},
+    s_parent{"parent"}, s_metaObject{"metaObject"}, s_className{"className"},
+    s_property{"property"};
 
 StreamBufferObject* as_buffer(PyObject* o) noexcept { return reinterpret_cast<StreamBufferObject*>(o); }
 
@@ -292,7 +294,7 @@ Ref stream_buffer_flush(const Env& env, const args::stream_buffer_flush& a) {
     StreamBufferObject* b = buffer_of(env, a.self, "flush");
     if (b->added == b->written) return Ref::of(false);
     Ref series = Ref::borrow(series_of(b));
-    const Py_ssize_t budget = resolved_budget(b, series.get(), -1.0);
+    const Py_ssize_t budget = resolved_budget(env, b, series.get(), -1.0);
 
     // Making the out arrays may run code (a collection's finalizers): the plan is made again
     // until it fits what is there, after which nothing runs until the write.
@@ -438,22 +440,46 @@ PyType_Spec buffer_spec = {
 
 }  // namespace
 
-double plot_width_of(PyObject* series, PyObject** chart_out) {
-    if (chart_out) *chart_out = nullptr;
+PlotOwner plot_owner(const Env& env, PyObject* series) {
+    PlotOwner owner;
+    if (genuine_graphs_series(env, series)) {
+        // A Qt Graphs series does not say which graph shows it; larkui.graphs makes the graph
+        // its parent.
+        // A stand-in module's series may have no parent() at all.
+        Ref method = attribute_if_any(series, s_parent);
+        if (!method) return owner;
+        Ref parent = call(method);
+        if (parent.is_none()) return owner;
+        Ref name = call_method(call_method(parent, s_metaObject), s_className);
+        if (!PyUnicode_Check(name.get()) || PyUnicode_CompareWithASCIIString(name.get(), "QGraphsView") != 0)
+            return owner;
+        owner.object = std::move(parent);
+        owner.graphs = true;
+        return owner;
+    }
     // A stand-in series without chart() has no plot to fit.
     Ref method = attribute_if_any(series, s_chart);
-    if (!method) return 0.0;
+    if (!method) return owner;
     Ref chart = call(method);
-    if (chart.is_none()) return 0.0;
-    const double width = PyFloat_AsDouble(call_method(call_method(chart, s_plotArea), s_width).get());
+    if (!chart.is_none()) owner.object = std::move(chart);
+    return owner;
+}
+
+Ref plot_area(const PlotOwner& owner) {
+    return owner.graphs ? call_method(owner.object, s_property, s_plotArea) : call_method(owner.object, s_plotArea);
+}
+
+double plot_width_of(const Env& env, PyObject* series) {
+    const PlotOwner owner = plot_owner(env, series);
+    if (!owner.object) return 0.0;
+    const double width = PyFloat_AsDouble(call_method(plot_area(owner), s_width).get());
     if (width == -1.0 && PyErr_Occurred()) throw_error();
-    if (chart_out) *chart_out = chart.release();
     return width;
 }
 
-Py_ssize_t resolved_budget(StreamBufferObject* b, PyObject* series, double plot_width) {
+Py_ssize_t resolved_budget(const Env& env, StreamBufferObject* b, PyObject* series, double plot_width) {
     if (b->display_budget != budget_auto) return b->display_budget;
-    const double width = plot_width >= 0.0 ? plot_width : plot_width_of(series);
+    const double width = plot_width >= 0.0 ? plot_width : plot_width_of(env, series);
     // No chart, a plot not laid out yet, or a width that is no number: every sample.
     if (!(width >= 1.0)) return budget_every;
     const double points = 2.0 * std::floor(std::min(width, 1e9));
@@ -474,12 +500,28 @@ bool genuine_series(const Env& env, PyObject* series) {
     return takes_replace_np(series, state.QXYSeries.get(), state.replace.get(), state.replaceNp.get());
 }
 
+bool genuine_graphs_series(const Env& env, PyObject* series) {
+    const State& state = graphs_known(env);
+    return takes_replace_np(series, state.graphs_QXYSeries.get(), state.graphs_replace.get(),
+                            state.graphs_replaceNp.get());
+}
+
+bool graphs_axis(const Env& env, PyObject* axis) {
+    PyObject* type = graphs_known(env).graphs_QValueAxis.get();
+    return type && PyObject_TypeCheck(axis, reinterpret_cast<PyTypeObject*>(type));
+}
+
 // The window laid out in the out arrays goes to the series in one call: replaceNp for a
-// genuine PySide6 XY series whose `replace` is the binding's own (it takes the arrays as they
-// are), replace(points) for anything else.
+// genuine PySide6 XY series of Qt Charts or Qt Graphs whose `replace` is the binding's own (it
+// takes the arrays as they are: contiguous float64 of one length), replace(points) for anything
+// else.
 void write_window(const Env& env, PyObject* series, const Ref& xs, const Ref& ys, Py_ssize_t m) {
     if (genuine_series(env, series)) {
         call(state_of(env).replaceNp, series, slice_of(xs.get(), m), slice_of(ys.get(), m));
+        return;
+    }
+    if (genuine_graphs_series(env, series)) {
+        call(state_of(env).graphs_replaceNp, series, slice_of(xs.get(), m), slice_of(ys.get(), m));
         return;
     }
     // The values are copied first: making the points may run code that re-makes the arrays.

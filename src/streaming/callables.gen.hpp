@@ -18,6 +18,11 @@ struct State {
     lark::Ref clear;  // QXYSeries.__dict__['clear'], which empties a genuine series before its axes move
     lark::Ref QFontMetricsF;  // PySide6.QtGui.QFontMetricsF, which measures axis labels
     lark::Ref TicksDynamic;  // QValueAxis.TickType.TicksDynamic of Qt Charts
+    lark::Ref QGuiApplication;  // PySide6.QtGui.QGuiApplication, whose font labels a Qt Graphs axis outside any graph
+    mutable lark::Ref graphs_QXYSeries;  // PySide6.QtGraphs.QXYSeries
+    mutable lark::Ref graphs_replace;  // PySide6.QtGraphs.QXYSeries.__dict__['replace']
+    mutable lark::Ref graphs_replaceNp;  // PySide6.QtGraphs.QXYSeries.__dict__['replaceNp']
+    mutable lark::Ref graphs_QValueAxis;  // PySide6.QtGraphs.QValueAxis
     lark::Ref LiveView;  // the LiveView class, a QObject subclass made at import
     lark::Ref LiveState;  // the type of a LiveView's state
     lark::Ref QObject_init;  // QObject.__init__, which makes a LiveView's Qt object
@@ -53,6 +58,11 @@ struct State {
         visit(clear);
         visit(QFontMetricsF);
         visit(TicksDynamic);
+        visit(QGuiApplication);
+        visit(graphs_QXYSeries);
+        visit(graphs_replace);
+        visit(graphs_replaceNp);
+        visit(graphs_QValueAxis);
         visit(LiveView);
         visit(LiveState);
         visit(QObject_init);
@@ -257,7 +267,11 @@ inline constexpr const char StreamBuffer_doc[] =
         "\"auto\", B is two points per pixel column of the plot area of the series' chart\n"
         "(`2 * int(series.chart().plotArea().width())`), read again at every write, so a resized chart\n"
         "is followed; a series with no chart (or no `chart()` method), or a plot area under one pixel\n"
-        "wide, gets every sample. An int B is used as it is.\n"
+        "wide, gets every sample. An int B is used as it is. A Qt Graphs series (`PySide6.QtGraphs`, as\n"
+        "`larkui.graphs` makes them) is written with its own `replaceNp` the same way, and its plot area\n"
+        "is that of the `GraphsView` that owns it (its QObject parent: `parent.property(\"plotArea\")`);\n"
+        "one without such a parent gets every sample. This module never imports `PySide6.QtGraphs`\n"
+        "itself: it recognises its classes once your code has.\n"
         "\n"
         "Decimation, with more than B samples in the window: buckets have L = ceil(window / (B // 2))\n"
         "samples each, and their edges lie at multiples of L of the samples' absolute index (the count\n"
@@ -406,7 +420,13 @@ inline constexpr const char LiveView_doc[] =
         "any Qt signal (a slot that raises is reported by PySide6 and the others still run). Create no\n"
         "LiveView yourself (``LiveView objects are made by live_view(chart)``); one whose chart or view\n"
         "was deleted is detached: its methods then raise RuntimeError ``this LiveView is no longer\n"
-        "attached to a chart``. Qt Graphs charts (`larkui.graphs`) have no LiveView.";
+        "attached to a chart``. Qt Graphs graphs (`larkui.graphs`) have no LiveView: `live_view` raises\n"
+        "RuntimeError for them and `sync_stream_chart` makes none, so a graph is never paused. The\n"
+        "LiveView filters a `QChartView`'s viewport events and draws its readout, paused marker and zoom\n"
+        "rectangle as items of the chart's `QGraphicsScene`; a graph is a Qt Quick item in a\n"
+        "`QQuickWidget`, with neither. A pause alone needs neither, but is not offered for graphs yet: to\n"
+        "pause one, stop calling `sync_stream_chart` for it; its buffers keep every sample, and the next\n"
+        "call shows the newest window.";
 inline constexpr const char LiveView_paused_doc[] =
         "Signal `paused()`: emitted when the chart was paused (by a call, Space, a right-button drag,\n"
         "`set_x_range` or `show_all` on a live chart, or a linked chart).";

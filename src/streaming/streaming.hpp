@@ -152,8 +152,10 @@ struct AxesNow {
     double x_lo = 0.0, x_hi = 0.0, y_lo = 0.0, y_hi = 0.0;
     lark::Ref x_metrics;  // QFontMetricsF of the x axis' label font
     double label_height = 0.0;  // a y label's line, as Qt Charts sizes it
+    bool graphs_x = false, graphs_y = false;  // Qt Graphs axes: no tick type, the anchor kept near
 };
-AxesNow read_axes(const lark::Env& env, PyObject* axX, PyObject* axY);
+// `graph`, when the plot is a Qt Graphs GraphsView, gives its axes' label fonts (its theme's).
+AxesNow read_axes(const lark::Env& env, PyObject* axX, PyObject* axY, PyObject* graph = nullptr);
 
 // One axis as a write sets it.
 struct AxisPlan {
@@ -166,23 +168,40 @@ struct AxisPlan {
 // (a plot under a pixel counts as 100 pixels).
 void plan_ticks(const AxesNow& now, AxisPlan& x, AxisPlan& y, double plot_width, double plot_height);
 // Writes the ticks of the axes to set, then the ranges that change, and brings `chart`'s layout up
-// to date (chart may be null) when new tick settings invalidated it.
+// to date (chart may be null) when new tick settings invalidated it. A Qt Graphs axis whose range
+// or ticks changed gets its range set once more at the next write.
 void write_axes(const lark::Env& env, PyObject* axX, PyObject* axY, const AxisPlan& x, const AxisPlan& y,
                 PyObject* chart);
 
 // A new StreamHistory of `buffer` (a live view of its y values).
 lark::Ref new_history(const lark::Env& env, PyObject* buffer);
 
-// The budget a flush of `b` works with now: an automatic one asks the series' chart for its plot
-// area (`chart` and its width when already known: the sync asks once per chart).
-Py_ssize_t resolved_budget(StreamBufferObject* b, PyObject* series, double plot_width);
-// The plot area width of a series' chart, or 0 when it has none (no chart() method, or None).
-double plot_width_of(PyObject* series, PyObject** chart_out = nullptr);
+// The budget a flush of `b` works with now: an automatic one asks the series' plot for its area
+// (its width when already known: the sync asks once per plot).
+Py_ssize_t resolved_budget(const lark::Env& env, StreamBufferObject* b, PyObject* series, double plot_width);
+// Where a series is drawn: its Qt Charts chart (`series.chart()`), or the Qt Graphs GraphsView
+// that owns it (its QObject parent, as larkui.graphs makes it). Empty when it has none.
+struct PlotOwner {
+    lark::Ref object;     // the QChart or the GraphsView
+    bool graphs = false;  // a GraphsView: its plot area is a property, it has no layout to activate
+};
+PlotOwner plot_owner(const lark::Env& env, PyObject* series);
+// The plot area of a plot owner, as a QRectF.
+lark::Ref plot_area(const PlotOwner& owner);
+// The plot area width of a series' chart or graph, or 0 when it has none.
+double plot_width_of(const lark::Env& env, PyObject* series);
 // Makes the out arrays hold at least `points`.
 void reserve_out(const lark::Env& env, StreamBufferObject* b, Py_ssize_t points);
-// Whether `series` is a PySide6 XY series whose replace is the binding's own: it takes replaceNp
-// and QXYSeries.clear.
+// Whether `series` is a PySide6 Qt Charts XY series whose replace is the binding's own: it takes
+// replaceNp and QXYSeries.clear.
 bool genuine_series(const lark::Env& env, PyObject* series);
+// The same for a PySide6 Qt Graphs XY series (once PySide6.QtGraphs has been imported by anyone).
+bool genuine_graphs_series(const lark::Env& env, PyObject* series);
+// The module state with Qt Graphs' classes filled in when PySide6.QtGraphs has been imported:
+// found in the loaded modules, never imported here. Their fields stay empty until then.
+const State& graphs_known(const lark::Env& env);
+// Whether `axis` is a Qt Graphs value axis (no tick type, label font from the graph's theme).
+bool graphs_axis(const lark::Env& env, PyObject* axis);
 // Writes the first m points of the out arrays `xs` and `ys` to the series in one call.
 void write_window(const lark::Env& env, PyObject* series, const lark::Ref& xs, const lark::Ref& ys, Py_ssize_t m);
 

@@ -18,7 +18,7 @@ using namespace lark;
 namespace {
 
 const Name s_isVisible{"isVisible"}, s_chart{"chart"}, s_plotArea{"plotArea"}, s_width{"width"},
-    s_height{"height"};
+    s_height{"height"}, s_property{"property"};
 
 // ---- the buffers ----
 
@@ -29,6 +29,7 @@ struct Entry {
     double plot_width = -1.0;  // of the series' chart, for an automatic budget; -1: not asked
     Ref asked;   // the series whose chart() gave `chart`, once asked
     Ref chart;   // empty: the series has no chart() method
+    bool graphs = false;  // `chart` is the Qt Graphs GraphsView that owns the series
 };
 
 [[noreturn]] LARK_COLD void refuse_buffers(PyObject* buffers) {
@@ -70,31 +71,39 @@ void x_extent(const StreamBufferObject* b, double& newest, double& oldest, bool&
     }
 }
 
-// A chart's plot area, asked once per chart.
+// A chart's (or a graph's) plot area, asked once per chart.
 struct Plot {
     Ref chart;
+    bool graphs = false;  // a GraphsView: no layout to bring up to date
     double width = 0.0, height = 0.0;
 };
 
 // The chart of the entry's series (None for none, empty for a stand-in series without chart()),
-// asked once per series.
-const Ref& chart_of(Entry& e) {
+// asked once per series. For a Qt Graphs series, the GraphsView that owns it.
+const Ref& chart_of(const Env& env, Entry& e) {
     if (e.asked.get() != e.series.get()) {
-        Ref method = attribute_if_any(e.series.get(), s_chart);
-        e.chart = method ? call(method) : Ref();
+        e.graphs = genuine_graphs_series(env, e.series.get());
+        if (e.graphs) {
+            PlotOwner owner = plot_owner(env, e.series.get());
+            e.chart = owner.object ? std::move(owner.object) : Ref::none();
+        } else {
+            Ref method = attribute_if_any(e.series.get(), s_chart);
+            e.chart = method ? call(method) : Ref();
+        }
         e.asked = e.series;
     }
     return e.chart;
 }
 
 // The series' chart and its plot area, as an index into `plots`, or -1 when it has none.
-Py_ssize_t plot_of(Entry& e, std::vector<Plot>& plots) {
-    const Ref chart = chart_of(e);
+Py_ssize_t plot_of(const Env& env, Entry& e, std::vector<Plot>& plots) {
+    const Ref chart = chart_of(env, e);
     if (!chart || chart.is_none()) return -1;  // a stand-in series has no chart
     for (std::size_t k = 0; k < plots.size(); ++k)
         if (plots[k].chart.get() == chart.get()) return static_cast<Py_ssize_t>(k);
-    Ref area = call_method(chart, s_plotArea);
+    Ref area = e.graphs ? call_method(chart, s_property, s_plotArea) : call_method(chart, s_plotArea);
     Plot p;
+    p.graphs = e.graphs;
     p.width = number_of(call_method(area, s_width));
     p.height = number_of(call_method(area, s_height));
     p.chart = std::move(chart);
@@ -150,8 +159,9 @@ void sync_chart(const Env& env, PyObject* buffers, PyObject* axX, PyObject* axY,
         StreamBufferObject* b = buffer_at(env, e.object.get(), i);
         if (!b->series) raise_format(PyExc_AttributeError, "'StreamBuffer' object has no attribute 'series'");
         e.series = Ref::borrow(b->series);
-        const Ref& chart = chart_of(e);
+        const Ref& chart = chart_of(env, e);
         if (!chart || chart.is_none()) continue;
+        if (e.graphs) break;  // a Qt Graphs graph has no LiveView
         live = Ref::borrow(reinterpret_cast<PyObject*>(live_state_of_chart(env, chart.get(), true)));
         break;
     }
@@ -173,12 +183,13 @@ void sync_chart(const Env& env, PyObject* buffers, PyObject* axX, PyObject* axY,
         // isVisible may have run code of the caller's: the buffer is looked at again.
         const bool automatic = buffer_at(env, e.object.get(), i)->display_budget == budget_auto;
         if ((e.visible && automatic) || plot < 0) {
-            const Py_ssize_t p = plot_of(e, plots);
+            const Py_ssize_t p = plot_of(env, e, plots);
             if (p >= 0 && plot < 0) plot = p;
             if (automatic) e.plot_width = p >= 0 ? plots[static_cast<std::size_t>(p)].width : 0.0;
         }
     }
-    const AxesNow now = read_axes(env, axX, axY);
+    const Plot* fitted = plot >= 0 ? &plots[static_cast<std::size_t>(plot)] : nullptr;
+    const AxesNow now = read_axes(env, axX, axY, fitted && fitted->graphs ? fitted->chart.get() : nullptr);
     const double plot_width = plot >= 0 ? plots[static_cast<std::size_t>(plot)].width : 0.0;
     const double plot_height = plot >= 0 ? plots[static_cast<std::size_t>(plot)].height : 0.0;
 
@@ -191,7 +202,7 @@ void sync_chart(const Env& env, PyObject* buffers, PyObject* axX, PyObject* axY,
         const Entry& e = entries[static_cast<std::size_t>(i)];
         StreamBufferObject* b = buffer_at(env, e.object.get(), i);
         x_extent(b, newest, oldest, any_x);
-        budgets[static_cast<std::size_t>(i)] = resolved_budget(b, e.series.get(), e.plot_width < 0 ? 0.0 : e.plot_width);
+        budgets[static_cast<std::size_t>(i)] = resolved_budget(env, b, e.series.get(), e.plot_width < 0 ? 0.0 : e.plot_width);
         if (e.visible) shown.take(plan_extremes(b, plan_of(b, budgets[static_cast<std::size_t>(i)])));
     }
     AxisPlan x, y;
@@ -226,7 +237,7 @@ void sync_chart(const Env& env, PyObject* buffers, PyObject* axX, PyObject* axY,
             if (writes[static_cast<std::size_t>(i)] && clear && genuine_series(env, entries[static_cast<std::size_t>(i)].series.get()))
                 call(clear, entries[static_cast<std::size_t>(i)].series);
     }
-    write_axes(env, axX, axY, x, y, plot >= 0 ? plots[static_cast<std::size_t>(plot)].chart.get() : nullptr);
+    write_axes(env, axX, axY, x, y, fitted && !fitted->graphs ? fitted->chart.get() : nullptr);
 
     // ---- the lines, one bulk call each
     for (Py_ssize_t i = 0; i < count; ++i) {

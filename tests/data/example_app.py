@@ -7,12 +7,16 @@ from typing import Literal, assert_type
 
 import numpy as np
 from PySide6.QtCharts import QChart, QChartView, QLineSeries, QScatterSeries, QValueAxis
+from PySide6 import QtGraphs
 from PySide6.QtCore import Qt
+from PySide6.QtQuick import QQuickItem
+from PySide6.QtQuickWidgets import QQuickWidget
 from PySide6.QtGui import QColor
 from PySide6.QtWidgets import QApplication, QLineEdit, QPushButton, QScrollArea, QWidget
 
 from larkui.choosers import collect_files_from_lineEdit, pick_file_path, pick_folder_path
 from larkui.finders import find_child_safe
+from larkui.graphs import add_line_to_graph, add_scatter_to_graph, build_sample_value_graph, use_software_renderer
 from larkui.plotdeck import (TimeSeriesBuffer, add_line_to_chart, build_sample_value_chart, make_line, make_scatter,
                              sync_scrolling_chart, sync_snapshot_chart, wrap_dynamic_charts_into_tabs,
                              wrap_hosts_in_scroll)
@@ -119,8 +123,32 @@ class StreamingPanel:
             self.fast.series = QLineSeries()
 
 
+class GraphPanel:
+    """The same few lines on Qt Graphs; snapshot frames through plotdeck's buffer and sync."""
+
+    def __init__(self, root: QWidget) -> None:
+        software: bool = use_software_renderer()
+        graph, self.ax_x, self.ax_y = build_sample_value_graph(root, "w_graph", y_title="Volt", show_legend=1)
+        assert_type(graph, QQuickItem)
+        assert_type(self.ax_x, QtGraphs.QValueAxis)
+        _, _, _, widget = build_sample_value_graph(root, "w_graph", return_widget=True)
+        assert_type(widget, QQuickWidget)
+        line = add_line_to_graph(graph, self.ax_x, self.ax_y, "ch1", "#1f77b4")
+        assert_type(line, QtGraphs.QLineSeries)
+        thin = add_line_to_graph(graph, self.ax_x, self.ax_y, "ch2", Qt.GlobalColor.red, 1)
+        dots = add_scatter_to_graph(graph, self.ax_x, self.ax_y, "peaks", QColor("black"), size=6)
+        assert_type(dots, QtGraphs.QScatterSeries)
+        self.frames = [TimeSeriesBuffer(line), TimeSeriesBuffer(thin)]
+        del software
+
+    def on_frame(self, frame: np.ndarray) -> None:
+        self.frames[0].set_data(frame, x_offset=10.0)
+        sync_snapshot_chart(self.frames, self.ax_x, self.ax_y)
+
+
 def main() -> None:
     app = QApplication([])
     Window(QWidget())
     StreamingPanel(QWidget())
+    GraphPanel(QWidget())
     app.quit()

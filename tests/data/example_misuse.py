@@ -4,6 +4,7 @@ from PySide6.QtWidgets import QLineEdit, QWidget
 
 from larkui.choosers import collect_files_from_lineEdit, pick_folder_path
 from larkui.finders import find_child_safe
+from larkui.graphs import add_line_to_graph, add_scatter_to_graph, build_sample_value_graph
 from larkui.plotdeck import TimeSeriesBuffer, build_sample_value_chart, sync_scrolling_chart, sync_snapshot_chart
 from larkui.streaming import StreamBuffer, sync_stream_chart
 
@@ -35,3 +36,9 @@ sync_stream_chart([stream], QValueAxis(), QValueAxis(), 100.0)
 sync_stream_chart([stream], QValueAxis(), QValueAxis(), 100, (0.0, 1.0))  # refused
 sync_stream_chart([TimeSeriesBuffer(QLineSeries())], QValueAxis(), QValueAxis(), 100)  # refused
 sync_stream_chart([stream], QValueAxis(), QValueAxis(), "100")  # refused
+graph, gx, gy = build_sample_value_graph(root, "host")
+build_sample_value_graph(root, "host", "Value")  # refused
+graph2, gx2, gy2 = build_sample_value_graph(root, "host", return_widget=True)  # refused
+add_line_to_graph(graph, gx, gy, None, "red")  # refused
+add_line_to_graph(graph, gx, gy, "a", "red", width="wide")  # refused
+add_scatter_to_graph(graph, gx, gy, "a", 1.5)  # refused

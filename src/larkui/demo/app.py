@@ -2,8 +2,9 @@
 
 The window comes from a Qt Designer file (window.ui) loaded at run time. A "Streaming" tab shows
 four scrolling charts fed by simulated 1 kHz sensors (linked: "Pause all" or Space on a chart stops
-them to zoom, pan and read values), a "Spectrum" tab shows snapshot charts of a chirp's spectrum,
-and a files panel picks a folder and collects the data files in it.
+them to zoom, pan and read values), a "Qt Graphs" tab the same channels on Qt Graphs, a "Spectrum"
+tab shows snapshot charts of a chirp's spectrum, and a files panel picks a folder and collects the
+data files in it.
 
     python -m larkui.demo                 # a window, when there is a display (also: larkui-demo)
     python -m larkui.demo --exit-after 5  # a window that closes itself after 5 s
@@ -29,6 +30,7 @@ from typing import Any
 
 import numpy as np
 
+from larkui.demo.graph_tab import GraphStreamingChart
 from larkui.demo.sensors import SAMPLE_RATE, ChirpSource, Sensor, magnitude_spectrum
 
 TICK_MS = 40                                     # the GUI timer's period (25 refreshes a second)
@@ -56,7 +58,8 @@ DISPLAY_BUDGET = "auto"  # points written per line: two per pixel column of its 
 LAST_DIR_ATTR = "_last_dir"                      # where the window remembers the folder chosen last
 STREAMING_HOSTS = ["w_temperature", "w_pressure", "w_vibration", "w_flow"]
 SPECTRUM_HOSTS = ["w_chirp_frame", "w_spectrum", "w_chirp_zoom", "w_hum"]
-TAB_SLUGS = {"Streaming": "streaming", "Spectrum": "spectrum"}
+GRAPH_HOSTS = ["g_temperature", "g_pressure", "g_vibration", "g_flow"]  # the streaming charts again, on Qt Graphs
+TAB_SLUGS = {"Streaming": "streaming", "Spectrum": "spectrum", "Qt Graphs": "graphs"}
 # What the hint beside the "Pause all" button says, live and paused.
 LIVE_HINT = "Space pauses the focused chart · hover for values"
 PAUSED_HINT = "wheel zooms · drag pans · right-drag zooms to a box · double-click shows all"
@@ -217,6 +220,7 @@ class StreamingChart:
                 dots.attachAxis(self.axY)
                 self.dropout_buffers[i] = self.make_buffer(dots, dropout_window(ch.sensor))
         self.buffers += self.dropout_buffers.values()
+        self.mirrors: list[Any] = []  # other displays of the same channels, fed the same blocks (the Qt Graphs tab)
         for marker in self.chart.legend().markers():
             marker.clicked.connect(partial(self.toggle_from_legend, marker))
 
@@ -260,6 +264,8 @@ class StreamingChart:
             ch.lost_samples += int(np.isnan(samples).sum())
             dropouts = self.dropout_buffers.get(i)
             at, values = dropout_starts(ch, samples) if dropouts is not None else ((), ())
+            for mirror in self.mirrors:
+                mirror.add_block(i, x, samples, at, values)
             # A hidden channel is not fed: shown again, its line starts afresh at the present.
             if not buffer.is_visible:
                 continue
@@ -349,7 +355,7 @@ class DemoWindow:
         # do not exist there and are created.
         chart_area = find_child_safe(window, QWidget, "chartArea")
         self.hosts = wrap_dynamic_charts_into_tabs(
-            chart_area, {"Streaming": STREAMING_HOSTS, "Spectrum": SPECTRUM_HOSTS},
+            chart_area, {"Streaming": STREAMING_HOSTS, "Spectrum": SPECTRUM_HOSTS, "Qt Graphs": GRAPH_HOSTS},
             cols=2, root_margins=(0, 0, 0, 0), min_cell_size=(460, 372))
         tabs = chart_area.findChild(QTabWidget)  # the one tab widget the call made
         if tabs is None:
@@ -381,6 +387,7 @@ class DemoWindow:
                                                     noise=1.0)),
             ], fixed_y_range=(0.0, 60.0)),
         ]
+        self.graphs = [GraphStreamingChart(window, host, chart) for host, chart in zip(GRAPH_HOSTS, self.streaming)]
         # Stop and look: the four streaming charts share one x range and one paused state (pausing,
         # zooming or panning one does it to all, each keeping its own y axis), and the button beside
         # them pauses and resumes the group; its text follows the group's signals, so Space on a
@@ -450,10 +457,14 @@ class DemoWindow:
         self.feed_spectrum(start)
         self.sample += SAMPLES_PER_TICK
         scroll_s = sum(chart.sync() for chart in self.streaming)
+        t0 = time.perf_counter()
+        for graph in self.graphs:
+            graph.sync()
+        graphs_s = time.perf_counter() - t0
         snap_s = sum(chart.sync() for chart in self.spectrum)
         # Every visible line was written whole: the points its series now holds.
         written = sum(b.series.count() for c in self.streaming for b in c.buffers[:len(c.channels)] if b.is_visible)
-        return {"scrolling_s": scroll_s, "snapshot_s": snap_s, "points": added, "written": written,
+        return {"scrolling_s": scroll_s, "snapshot_s": snap_s, "graphs_s": graphs_s, "points": added, "written": written,
                 "frame_points": sum(len(b.last_snapshot_data) for c in self.spectrum for b in c.buffers
                                     if b.last_snapshot_data is not None)}
 
@@ -604,6 +615,21 @@ def axis_summary(axis) -> dict:
             "label_format": axis.labelFormat(), "labels_font": axis.labelsFont().toString()}
 
 
+def window_grab(demo):
+    """The window as it is on screen. A QWidget grab paints a QQuickWidget from an image that the
+    offscreen software renderer does not keep up to date, so each graph's own frame goes on top."""
+    from PySide6.QtCore import QPoint
+    from PySide6.QtGui import QPainter
+
+    image = demo.window.grab()
+    painter = QPainter(image)
+    for graph in demo.graphs:
+        if graph.widget.isVisible():
+            painter.drawImage(graph.widget.mapTo(demo.window, QPoint(0, 0)), graph.widget.grabFramebuffer())
+    painter.end()
+    return image
+
+
 def chart_summary(chart) -> dict:
     """What a person reads off a chart: the axis ranges and, per series, the data inside the x window."""
     x_min, x_max = chart.axX.min(), chart.axX.max()
@@ -744,10 +770,15 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
         print(f"longest streaming series: {longest} points (window {WINDOW_SAMPLES} samples, "
               f"{budget_text(demo.display_budget)[1:-1]})")
 
+    graphs_s = [r["graphs_s"] for r in rows]
+    renderer = demo.graphs[0].widget.quickWindow().rendererInterface().graphicsApi().name
+    shown = "" if demo.graphs[0].widget.isVisible() else ", its tab hidden: not synced until shown"
+    print(f"Qt Graphs tab (the streaming channels again, renderer {renderer}{shown}): sync median "
+          f"{statistics.median(graphs_s) * 1e3:.2f} ms per tick")
     demo.status.showMessage(f"{demo.sample / SAMPLE_RATE:.0f} s simulated · sync {statistics.median(sync_s) * 1e3:.1f} ms "
                             f"per tick (median) · {SAMPLE_RATE} plotted samples/s per channel")
     summary: dict[str, Any] = {"ticks": ticks, "samples_per_channel": demo.sample, "window_samples": WINDOW_SAMPLES,
-               "display_budget": demo.display_budget, "tabs": [], "charts": {},
+               "display_budget": demo.display_budget, "tabs": [], "charts": {}, "graphs": {},
                "charts_before_hiding": before_hiding, "files": files}
     tabs = demo.tabs
     for index in range(tabs.count()):
@@ -755,8 +786,23 @@ def run_offscreen(app, demo: DemoWindow, args: argparse.Namespace) -> int:
         slug = TAB_SLUGS.get(label, label.lower())
         tabs.setCurrentIndex(index)
         app.processEvents()
+        if label == "Qt Graphs":
+            # Shown and laid out now: the graphs write what their buffers hold for their plot
+            # areas, and once more after a frame (Qt Graphs places labels for the frame before).
+            for graph in demo.graphs:
+                graph.sync()
+                graph.widget.grabFramebuffer()
+                graph.sync()
+                app.processEvents()
+                graph.widget.grabFramebuffer()  # renders the settled frame now, for the grabs below
         shot = out / f"{slug}.png"
-        demo.window.grab().save(str(shot))
+        window_grab(demo).save(str(shot))
+        if label == "Qt Graphs":
+            for graph in demo.graphs:
+                graph.widget.grabFramebuffer().save(str(out / f"graph-{graph.host}.png"))
+                summary["graphs"][graph.host] = graph.summary() | {"tab": label, "screenshot": f"graph-{graph.host}.png"}
+            summary["tabs"].append({"label": label, "screenshot": shot.name})
+            continue
         charts = demo.streaming if label == "Streaming" else demo.spectrum
         for chart in charts:
             chart.view.grab().save(str(out / f"chart-{chart.host}.png"))
