@@ -9,8 +9,7 @@ using namespace lark;
 namespace {
 
 const Name s_QFileDialog{"QFileDialog"}, s_get_start_dir{"_get_start_dir"}, s_set_last_dir{"_set_last_dir"};
-const Name s_cwd{"cwd"}, s_getExistingDirectory{"getExistingDirectory"}, s_getOpenFileName{"getOpenFileName"},
-    s_setText{"setText"};
+const Name s_cwd{"cwd"}, s_getExistingDirectory{"getExistingDirectory"}, s_getOpenFileName{"getOpenFileName"};
 
 // The text of the remembered directory, or of the working directory when there is none.
 Ref start_directory(const Env& env, PyObject* last_dir_obj, PyObject* last_dir_attr) {

@@ -8,7 +8,7 @@ using namespace lark;
 
 namespace {
 const Name s___name__{"__name__"}, s_empty{""};
-const Name s_TypeVar{"TypeVar"}, s_QObject{"QObject"}, s_T{"T"}, s_bound{"bound"};
+const Name s_TypeVar{"TypeVar"}, s_T{"T"}, s_bound{"bound"};
 }  // namespace
 
 // T = TypeVar("T", bound=QObject)

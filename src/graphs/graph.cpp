@@ -1,6 +1,7 @@
 // build_sample_value_graph: a GraphsView with two value axes, a theme and a legend, in a QQuickWidget
 // put into a named host.
 #include "graphs.hpp"
+#include "names.hpp"
 
 namespace graphs {
 
@@ -8,36 +9,28 @@ using namespace lark;
 
 namespace {
 
-const Name s_QWidget{"QWidget"}, s_QVBoxLayout{"QVBoxLayout"}, s_QSizePolicy{"QSizePolicy"},
-    s_QQuickWidget{"QQuickWidget"}, s_QQmlComponent{"QQmlComponent"}, s_QUrl{"QUrl"}, s_QValueAxis{"QValueAxis"},
-    s_QGraphsTheme{"QGraphsTheme"}, s_QGraphsLine{"QGraphsLine"}, s_QColor{"QColor"}, s_QFont{"QFont"},
-    s_QGuiApplication{"QGuiApplication"};
-const Name s_findChild{"findChild"}, s_layout{"layout"}, s_setLayout{"setLayout"}, s_addWidget{"addWidget"},
-    s_setResizeMode{"setResizeMode"}, s_ResizeMode{"ResizeMode"}, s_SizeRootObjectToView{"SizeRootObjectToView"},
-    s_setSizePolicy{"setSizePolicy"}, s_Policy{"Policy"}, s_Expanding{"Expanding"}, s_setMinimumSize{"setMinimumSize"},
-    s_loadFromModule{"loadFromModule"}, s_status{"status"}, s_Status{"Status"}, s_Ready{"Ready"}, s_errors{"errors"},
-    s_errorString{"errorString"}, s_toString{"toString"}, s_rootObject{"rootObject"}, s_engine{"engine"},
-    s_setData{"setData"}, s_create{"create"}, s_setParent{"setParent"}, s_setParentItem{"setParentItem"},
-    s_setProperty{"setProperty"}, s_setVisible{"setVisible"}, s_metaObject{"metaObject"},
-    s_indexOfProperty{"indexOfProperty"}, s_destroyed{"destroyed"}, s_connect{"connect"}, s_font{"font"},
-    s_setBold{"setBold"};
-const Name s_setTitleText{"setTitleText"}, s_setLabelFormat{"setLabelFormat"}, s_setSubGridVisible{"setSubGridVisible"},
-    s_setSubTickCount{"setSubTickCount"}, s_setTitleFont{"setTitleFont"}, s_setTitleColor{"setTitleColor"};
-const Name s_setColorScheme{"setColorScheme"}, s_ColorScheme{"ColorScheme"}, s_Light{"Light"}, s_setTheme{"setTheme"},
-    s_Theme{"Theme"}, s_UserDefined{"UserDefined"}, s_setBackgroundVisible{"setBackgroundVisible"},
-    s_setBackgroundColor{"setBackgroundColor"}, s_setPlotAreaBackgroundVisible{"setPlotAreaBackgroundVisible"},
+const Name s_QQuickWidget{"QQuickWidget"}, s_QGraphsTheme{"QGraphsTheme"}, s_QGraphsLine{"QGraphsLine"},
+    s_QFont{"QFont"};
+const Name s_setResizeMode{"setResizeMode"}, s_ResizeMode{"ResizeMode"},
+    s_SizeRootObjectToView{"SizeRootObjectToView"}, s_loadFromModule{"loadFromModule"}, s_status{"status"},
+    s_Status{"Status"}, s_Ready{"Ready"}, s_errors{"errors"}, s_toString{"toString"}, s_rootObject{"rootObject"},
+    s_engine{"engine"}, s_setParentItem{"setParentItem"}, s_indexOfProperty{"indexOfProperty"}, s_setBold{"setBold"};
+const Name s_setSubGridVisible{"setSubGridVisible"}, s_setSubTickCount{"setSubTickCount"},
+    s_setTitleFont{"setTitleFont"}, s_setTitleColor{"setTitleColor"};
+const Name s_setColorScheme{"setColorScheme"}, s_ColorScheme{"ColorScheme"}, s_Light{"Light"},
+    s_setTheme{"setTheme"}, s_Theme{"Theme"}, s_UserDefined{"UserDefined"},
+    s_setBackgroundVisible{"setBackgroundVisible"}, s_setBackgroundColor{"setBackgroundColor"},
+    s_setPlotAreaBackgroundVisible{"setPlotAreaBackgroundVisible"},
     s_setPlotAreaBackgroundColor{"setPlotAreaBackgroundColor"}, s_setGridVisible{"setGridVisible"},
     s_setMainColor{"setMainColor"}, s_setMainWidth{"setMainWidth"}, s_setSubColor{"setSubColor"},
     s_setSubWidth{"setSubWidth"}, s_setLabelTextColor{"setLabelTextColor"}, s_setGrid{"setGrid"},
-    s_setAxisX{"setAxisX"}, s_setAxisY{"setAxisY"}, s_setLabelFont{"setLabelFont"},
-    s_setAxisXLabelFont{"setAxisXLabelFont"}, s_setAxisYLabelFont{"setAxisYLabelFont"},
-    s_setLabelBackgroundVisible{"setLabelBackgroundVisible"}, s_setLabelBorderVisible{"setLabelBorderVisible"},
-    s_setSeriesColors{"setSeriesColors"};
-const Name s_axisX{"axisX"}, s_axisY{"axisY"}, s_theme{"theme"}, s_graph{"graph"},
-    s_dynamicLabelMargins{"dynamicLabelMargins"}, s_QtGraphs{"QtGraphs"}, s_GraphsView{"GraphsView"};
+    s_setLabelFont{"setLabelFont"}, s_setAxisXLabelFont{"setAxisXLabelFont"},
+    s_setAxisYLabelFont{"setAxisYLabelFont"}, s_setLabelBackgroundVisible{"setLabelBackgroundVisible"},
+    s_setLabelBorderVisible{"setLabelBorderVisible"}, s_setSeriesColors{"setSeriesColors"};
+const Name s_graph{"graph"}, s_dynamicLabelMargins{"dynamicLabelMargins"}, s_QtGraphs{"QtGraphs"},
+    s_GraphsView{"GraphsView"};
 const Name s_label_format{"%.0f"}, s_white{"#ffffff"}, s_grid_colour{"#e2e2e2"}, s_subgrid_colour{"#efefef"},
     s_axis_line_colour{"#d6d6d6"}, s_text_colour{"#404044"};
-const Name s_missing_head{"找不到 QWidget(objectName='"}, s_missing_tail{"')"};
 // The series colours of Qt Charts' light theme, for series given no colour of their own.
 const Name s_series_colours[] = {Name{"#209fdf"}, Name{"#99ca53"}, Name{"#f6a625"}, Name{"#6d5fd5"},
                                  Name{"#bf593e"}};

@@ -1,13 +1,14 @@
 // What the module's private slots and its message filter trust, found while the module body runs.
 #include "graphs.hpp"
+#include "names.hpp"
 
 namespace graphs {
 
 using namespace lark;
 
 namespace {
-const Name s_partial{"partial"}, s_isValid{"isValid"}, s__forward_qt_message{"_forward_qt_message"},
-    s__release_theme{"_release_theme"}, s__drop_legend_entry{"_drop_legend_entry"};
+const Name s__forward_qt_message{"_forward_qt_message"}, s__release_theme{"_release_theme"},
+    s__drop_legend_entry{"_drop_legend_entry"};
 }  // namespace
 
 void keep_module_objects(Module& m, State& state) {

@@ -1,5 +1,6 @@
 // add_line_to_graph, add_scatter_to_graph: styled series in a graph, on its axes and in its legend.
 #include "graphs.hpp"
+#include "names.hpp"
 
 #include <cmath>
 #include <string>
@@ -10,16 +11,10 @@ using namespace lark;
 
 namespace {
 
-const Name s_QColor{"QColor"}, s_QLineSeries{"QLineSeries"}, s_QScatterSeries{"QScatterSeries"},
-    s_QQuickItem{"QQuickItem"}, s_QQuickWindow{"QQuickWindow"}, s_QQmlComponent{"QQmlComponent"}, s_QUrl{"QUrl"},
-    s_Qt{"Qt"}, s_qmlEngine{"qmlEngine"}, s_QQmlListReference{"QQmlListReference"};
-const Name s_isValid{"isValid"}, s_setName{"setName"}, s_setColor{"setColor"}, s_setWidth{"setWidth"},
-    s_property{"property"}, s_setAxisX{"setAxisX"}, s_setAxisY{"setAxisY"}, s_setParent{"setParent"}, s_findChild{"findChild"}, s_FindChildOption{"FindChildOption"},
-    s_FindDirectChildrenOnly{"FindDirectChildrenOnly"}, s_append{"append"}, s_destroyed{"destroyed"}, s_connect{"connect"},
-    s_sceneGraphBackend{"sceneGraphBackend"}, s_setData{"setData"}, s_isReady{"isReady"},
-    s_errorString{"errorString"}, s_setPointDelegate{"setPointDelegate"};
-const Name s_axisX{"axisX"}, s_axisY{"axisY"}, s_larkui_legend{"larkui_legend"}, s_software{"software"},
-    s_seriesList{"seriesList"}, s_entries{"entries"};
+const Name s_QQuickItem{"QQuickItem"}, s_qmlEngine{"qmlEngine"};
+const Name s_setWidth{"setWidth"}, s_FindChildOption{"FindChildOption"},
+    s_FindDirectChildrenOnly{"FindDirectChildrenOnly"}, s_isReady{"isReady"}, s_setPointDelegate{"setPointDelegate"};
+const Name s_larkui_legend{"larkui_legend"}, s_seriesList{"seriesList"};
 
 // QColor(value) for text, a QColor, a Qt.GlobalColor or anything else QColor takes; a colour QColor
 // does not know (a typo in a name) is refused here rather than drawn in the theme's colour.

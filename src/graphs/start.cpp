@@ -1,6 +1,7 @@
 // How Qt Quick starts for a graph: its renderer, chosen once per process, and the messages it
 // prints while it falls back to software rendering.
 #include "graphs.hpp"
+#include "names.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,13 +13,10 @@ using namespace lark;
 namespace {
 
 const Name s_qInstallMessageHandler{"qInstallMessageHandler"}, s_qFormatLogMessage{"qFormatLogMessage"},
-    s_QQuickWindow{"QQuickWindow"}, s_QSGRendererInterface{"QSGRendererInterface"},
-    s_QGuiApplication{"QGuiApplication"}, s_QOpenGLContext{"QOpenGLContext"};
-const Name s_setGraphicsApi{"setGraphicsApi"}, s_sceneGraphBackend{"sceneGraphBackend"}, s_GraphicsApi{"GraphicsApi"},
-    s_Software{"Software"}, s_platformName{"platformName"}, s_create{"create"}, s_setProperty{"setProperty"},
-    s_theme{"theme"}, s_entries{"entries"}, s_count{"count"}, s_at{"at"}, s_clear{"clear"}, s_append{"append"};
-const Name s_QQmlListReference{"QQmlListReference"};
-const Name s_software{"software"}, s_offscreen{"offscreen"}, s_minimal{"minimal"};
+    s_QSGRendererInterface{"QSGRendererInterface"}, s_QOpenGLContext{"QOpenGLContext"};
+const Name s_setGraphicsApi{"setGraphicsApi"}, s_GraphicsApi{"GraphicsApi"}, s_Software{"Software"},
+    s_platformName{"platformName"}, s_at{"at"};
+const Name s_offscreen{"offscreen"}, s_minimal{"minimal"};
 
 // What Qt prints, once per process, while Qt Quick and Qt Graphs start without a GPU context:
 // QGraphsTheme tries an OpenGL context for its gradients, a renderer asked for after Qt Quick has

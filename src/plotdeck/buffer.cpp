@@ -21,7 +21,6 @@ namespace {
 
 const Name s_series{"series"}, s_max_history{"max_history"}, s__pending_points{"_pending_points"},
     s__pending_snapshot{"_pending_snapshot"}, s__pending_snapshot_offset{"_pending_snapshot_offset"};
-const Name s_append{"append"}, s_x{"x"};
 
 Ref new_list() { return Ref::steal(PyList_New(0)); }
 

@@ -8,14 +8,12 @@ using namespace lark;
 
 namespace {
 
-const Name s_QChart{"QChart"}, s_QChartView{"QChartView"}, s_QPainter{"QPainter"}, s_QGraphicsView{"QGraphicsView"};
+const Name s_QPainter{"QPainter"}, s_QGraphicsView{"QGraphicsView"};
 const Name s_setAnimationOptions{"setAnimationOptions"}, s_NoAnimation{"NoAnimation"}, s_legend{"legend"},
     s_setRenderHint{"setRenderHint"}, s_Antialiasing{"Antialiasing"},
     s_setViewportUpdateMode{"setViewportUpdateMode"}, s_MinimalViewportUpdate{"MinimalViewportUpdate"},
-    s_Expanding{"Expanding"}, s_setTitleText{"setTitleText"}, s_addAxis{"addAxis"}, s_AlignBottom{"AlignBottom"},
-    s_AlignLeft{"AlignLeft"};
+    s_addAxis{"addAxis"}, s_AlignBottom{"AlignBottom"}, s_AlignLeft{"AlignLeft"};
 const Name s_integer_format{"%d"};
-const Name s_missing_head{"找不到 QWidget(objectName='"}, s_missing_tail{"')"};
 
 // An axis titled `title` that labels its ticks as integers.
 Ref make_axis(const Env& env, PyObject* title) {

@@ -23,14 +23,14 @@ namespace {
 
 const Name s_QScrollArea{"QScrollArea"}, s_QGridLayout{"QGridLayout"};
 const Name s_setContentsMargins{"setContentsMargins"}, s_setSpacing{"setSpacing"}, s_takeAt{"takeAt"},
-    s_widget{"widget"}, s_setParent{"setParent"}, s_setHorizontalScrollBarPolicy{"setHorizontalScrollBarPolicy"},
+    s_widget{"widget"}, s_setHorizontalScrollBarPolicy{"setHorizontalScrollBarPolicy"},
     s_setVerticalScrollBarPolicy{"setVerticalScrollBarPolicy"}, s_ScrollBarAsNeeded{"ScrollBarAsNeeded"},
     s_setWidgetResizable{"setWidgetResizable"}, s_setHorizontalSpacing{"setHorizontalSpacing"},
     s_setVerticalSpacing{"setVerticalSpacing"}, s_setMinimumWidth{"setMinimumWidth"},
     s_setMinimumHeight{"setMinimumHeight"}, s_setMaximumHeight{"setMaximumHeight"}, s_Preferred{"Preferred"},
     s_Fixed{"Fixed"}, s_MinimumExpanding{"MinimumExpanding"}, s_objectName{"objectName"}, s_get{"get"},
     s_setWidget{"setWidget"}, s_adjustSize{"adjustSize"}, s_sizeHint{"sizeHint"}, s_setObjectName{"setObjectName"},
-    s_setRowStretch{"setRowStretch"}, s_addTab{"addTab"}, s_children{"children"}, s_items{"items"};
+    s_setRowStretch{"setRowStretch"}, s_addTab{"addTab"}, s_items{"items"};
 
 // self.name(*items): the items of an exact tuple as separate positional arguments.
 Ref call_method_unpacked(PyObject* self, const Name& name, PyObject* items) {

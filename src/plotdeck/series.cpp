@@ -1,5 +1,6 @@
 // make_scatter, make_line, add_line_to_chart: consistently styled series added to a chart.
 #include "callables.gen.hpp"
+#include "names.hpp"
 
 namespace plotdeck {
 
@@ -7,10 +8,8 @@ using namespace lark;
 
 namespace {
 
-const Name s_QScatterSeries{"QScatterSeries"}, s_QLineSeries{"QLineSeries"}, s_QPen{"QPen"}, s_QColor{"QColor"};
-const Name s_setName{"setName"}, s_setMarkerSize{"setMarkerSize"}, s_setColor{"setColor"}, s_setWidthF{"setWidthF"},
-    s_setPen{"setPen"}, s_setBorderColor{"setBorderColor"}, s_color{"color"}, s_addSeries{"addSeries"},
-    s_setStyle{"setStyle"}, s_attachAxis{"attachAxis"};
+const Name s_setMarkerSize{"setMarkerSize"}, s_setWidthF{"setWidthF"}, s_setBorderColor{"setBorderColor"},
+    s_addSeries{"addSeries"}, s_attachAxis{"attachAxis"};
 
 // Text (a str subclass too) becomes a QColor of that text; anything else goes to Qt as it is.
 Ref colour(const Env& env, PyObject* value) {

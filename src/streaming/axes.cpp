@@ -1,6 +1,7 @@
 // The axes of a streaming chart: readable round ticks for the plot's pixel size, and the order in
 // which a write sets them. sync_stream_chart and the paused views of LiveView share it.
 #include "streaming.hpp"
+#include "names.hpp"
 
 #include <cfloat>
 #include <cmath>
@@ -13,12 +14,10 @@ using namespace lark;
 
 namespace {
 
-const Name s_min{"min"}, s_max{"max"}, s_setRange{"setRange"}, s_labelsFont{"labelsFont"}, s_height{"height"},
-    s_horizontalAdvance{"horizontalAdvance"}, s_labelFormat{"labelFormat"}, s_setLabelFormat{"setLabelFormat"},
-    s_setTickType{"setTickType"}, s_setTickAnchor{"setTickAnchor"}, s_setTickInterval{"setTickInterval"},
-    s_tickInterval{"tickInterval"}, s_layout{"layout"}, s_activate{"activate"}, s_tickAnchor{"tickAnchor"},
-    s_property{"property"}, s_setProperty{"setProperty"}, s_theme{"theme"}, s_axisXLabelFont{"axisXLabelFont"},
-    s_axisYLabelFont{"axisYLabelFont"}, s_font{"font"};
+const Name s_labelsFont{"labelsFont"}, s_horizontalAdvance{"horizontalAdvance"}, s_setTickType{"setTickType"},
+    s_setTickAnchor{"setTickAnchor"}, s_setTickInterval{"setTickInterval"}, s_tickInterval{"tickInterval"},
+    s_activate{"activate"}, s_tickAnchor{"tickAnchor"}, s_axisXLabelFont{"axisXLabelFont"},
+    s_axisYLabelFont{"axisYLabelFont"};
 // Set on a Qt Graphs axis whose range or ticks the last write changed (see write_axes).
 const Name s_settle{"_larkui_settle"};
 

@@ -3,6 +3,7 @@
 #include "streaming.hpp"
 
 #include "lookup.hpp"
+#include "names.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -17,10 +18,7 @@ using namespace lark;
 
 namespace {
 
-const Name s_QPointF{"QPointF"}, s_replace{"replace"}, s_clear{"clear"}, s_isVisible{"isVisible"},
-    s_setVisible{"setVisible"}, s_dtype{"dtype"}, s_chart{"chart"}, s_plotArea{"plotArea"}, s_width{"width"},
-    s_parent{"parent"}, s_metaObject{"metaObject"}, s_className{"className"},
-    s_property{"property"};
+const Name s_className{"className"};
 
 StreamBufferObject* as_buffer(PyObject* o) noexcept { return reinterpret_cast<StreamBufferObject*>(o); }
 

@@ -3,6 +3,7 @@
 // floats are made when they are read, from the buffer's store of doubles: the producers make none.
 #include "capi.hpp"
 #include "streaming.hpp"
+#include "names.hpp"
 
 namespace streaming {
 
@@ -136,7 +137,7 @@ PyType_Spec history_spec = {
 };
 
 // index and count, as a list of the same values has them.
-const Name s_index{"index"}, s_count{"count"}, s_Sequence{"Sequence"}, s_register{"register"};
+const Name s_index{"index"}, s_Sequence{"Sequence"}, s_register{"register"};
 
 PyObject* checked_history(const Env& env, PyObject* self, const char* member) {
     check_self(self, state_of(env).StreamHistory.get(), "StreamHistory", member);

@@ -1,6 +1,7 @@
 // LiveView: the controller sync_stream_chart attaches to every chart it drives, its state, the
 // group of linked charts, and the members a user calls.
 #include "live.hpp"
+#include "names.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -14,21 +15,18 @@ using namespace lark;
 
 namespace {
 
-const Name s_key{"_larkui_live"}, s_QObject{"QObject"}, s_Signal{"Signal"}, s_init{"__init__"}, s_new{"__new__"},
-    s_QChart{"QChart"}, s_QChartView{"QChartView"}, s_RubberBand{"RubberBand"}, s_NoRubberBand{"NoRubberBand"},
-    s_QGraphicsRectItem{"QGraphicsRectItem"}, s_QGraphicsLineItem{"QGraphicsLineItem"},
-    s_QGraphicsSimpleTextItem{"QGraphicsSimpleTextItem"}, s_QGraphicsItem{"QGraphicsItem"},
-    s_GraphicsItemFlag{"GraphicsItemFlag"}, s_ItemClipsChildrenToShape{"ItemClipsChildrenToShape"}, s_QPen{"QPen"},
-    s_QColor{"QColor"}, s_Qt{"Qt"}, s_PenStyle{"PenStyle"}, s_NoPen{"NoPen"}, s_DashLine{"DashLine"},
-    s_MouseButton{"MouseButton"}, s_NoButton{"NoButton"}, s_partial{"partial"}, s_isValid{"isValid"},
-    s_delete{"delete"}, s_scene{"scene"}, s_views{"views"}, s_chart{"chart"}, s_viewport{"viewport"},
-    s_setRubberBand{"setRubberBand"}, s_installEventFilter{"installEventFilter"},
-    s_removeEventFilter{"removeEventFilter"}, s_plotAreaChanged{"plotAreaChanged"}, s_destroyed{"destroyed"},
-    s_connect{"connect"}, s_disconnect{"disconnect"}, s_deleteLater{"deleteLater"}, s_children{"children"},
-    s_emit{"emit"}, s_paused{"paused"}, s_resumed{"resumed"}, s_viewRangeChanged{"viewRangeChanged"}, s_min{"min"},
-    s_max{"max"}, s_module{"__module__"}, s_qualname{"__qualname__"}, s_doc{"__doc__"},
-    s_plot_area_changed{"_plot_area_changed"}, s_destroyed_member{"_destroyed"},
-    s_chart_destroyed{"_chart_destroyed"};
+const Name s_key{"_larkui_live"}, s_Signal{"Signal"}, s_init{"__init__"}, s_new{"__new__"},
+    s_RubberBand{"RubberBand"}, s_NoRubberBand{"NoRubberBand"}, s_QGraphicsRectItem{"QGraphicsRectItem"},
+    s_QGraphicsLineItem{"QGraphicsLineItem"}, s_QGraphicsSimpleTextItem{"QGraphicsSimpleTextItem"},
+    s_QGraphicsItem{"QGraphicsItem"}, s_GraphicsItemFlag{"GraphicsItemFlag"},
+    s_ItemClipsChildrenToShape{"ItemClipsChildrenToShape"}, s_PenStyle{"PenStyle"}, s_NoPen{"NoPen"},
+    s_DashLine{"DashLine"}, s_MouseButton{"MouseButton"}, s_NoButton{"NoButton"}, s_delete{"delete"},
+    s_scene{"scene"}, s_views{"views"}, s_viewport{"viewport"}, s_setRubberBand{"setRubberBand"},
+    s_installEventFilter{"installEventFilter"}, s_removeEventFilter{"removeEventFilter"},
+    s_plotAreaChanged{"plotAreaChanged"}, s_disconnect{"disconnect"}, s_deleteLater{"deleteLater"}, s_emit{"emit"},
+    s_paused{"paused"}, s_resumed{"resumed"}, s_viewRangeChanged{"viewRangeChanged"}, s_module{"__module__"},
+    s_qualname{"__qualname__"}, s_doc{"__doc__"}, s_plot_area_changed{"_plot_area_changed"},
+    s_destroyed_member{"_destroyed"}, s_chart_destroyed{"_chart_destroyed"};
 
 // ---- the state object
 

@@ -3,6 +3,7 @@
 // rectangle on the plot area. Moving the overlay repaints only its own items: no series is laid
 // out again for it.
 #include "live.hpp"
+#include "names.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -16,11 +17,9 @@ using namespace lark;
 
 namespace {
 
-const Name s_setPen{"setPen"}, s_setBrush{"setBrush"}, s_setFlag{"setFlag"}, s_setZValue{"setZValue"},
-    s_setRect{"setRect"}, s_setPos{"setPos"}, s_setLine{"setLine"}, s_setText{"setText"}, s_setStyle{"setStyle"},
-    s_setVisible{"setVisible"}, s_isVisible{"isVisible"}, s_setAcceptedMouseButtons{"setAcceptedMouseButtons"},
-    s_boundingRect{"boundingRect"}, s_getRect{"getRect"}, s_plotArea{"plotArea"}, s_name{"name"}, s_color{"color"},
-    s_min{"min"}, s_max{"max"}, s_labelFormat{"labelFormat"}, s_setToolTip{"setToolTip"};
+const Name s_setBrush{"setBrush"}, s_setFlag{"setFlag"}, s_setZValue{"setZValue"}, s_setRect{"setRect"},
+    s_setPos{"setPos"}, s_setLine{"setLine"}, s_setAcceptedMouseButtons{"setAcceptedMouseButtons"},
+    s_boundingRect{"boundingRect"}, s_getRect{"getRect"}, s_name{"name"}, s_setToolTip{"setToolTip"};
 
 // Overlay colours: quiet greys on translucent white, and a blue for the zoom rectangle.
 struct Rgba {

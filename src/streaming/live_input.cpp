@@ -3,6 +3,7 @@
 // overrides, and a later, unrelated event could crash), so every error is reported through
 // sys.unraisablehook and the event is left to Qt.
 #include "live.hpp"
+#include "names.hpp"
 
 #include <cmath>
 
@@ -12,9 +13,8 @@ using namespace lark;
 
 namespace {
 
-const Name s_type{"type"}, s_position{"position"}, s_x{"x"}, s_y{"y"}, s_button{"button"}, s_value{"value"},
-    s_key{"key"}, s_modifiers{"modifiers"}, s_isAutoRepeat{"isAutoRepeat"}, s_accept{"accept"},
-    s_angleDelta{"angleDelta"}, s_chart{"chart"}, s_min{"min"}, s_max{"max"};
+const Name s_type{"type"}, s_position{"position"}, s_y{"y"}, s_button{"button"}, s_value{"value"}, s_key{"key"},
+    s_modifiers{"modifiers"}, s_isAutoRepeat{"isAutoRepeat"}, s_accept{"accept"}, s_angleDelta{"angleDelta"};
 
 // Qt's own numbers (QEvent::Type, Qt::MouseButton, Qt::Key), fixed in its headers.
 enum EventType : long {

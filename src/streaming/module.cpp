@@ -1,16 +1,15 @@
 // The objects the fast paths of larkui.streaming compare against, make arrays with, measure labels
 // with and set ticks to, found while the module body runs.
 #include "streaming.hpp"
+#include "names.hpp"
 
 namespace streaming {
 
 using namespace lark;
 
 namespace {
-const Name s_QXYSeries{"QXYSeries"}, s_replace{"replace"}, s_replaceNp{"replaceNp"}, s_clear{"clear"},
-    s_empty{"empty"}, s_float64{"float64"}, s_ascontiguousarray{"ascontiguousarray"},
-    s_QFontMetricsF{"QFontMetricsF"}, s_QValueAxis{"QValueAxis"}, s_TickType{"TickType"},
-    s_TicksDynamic{"TicksDynamic"}, s_QGuiApplication{"QGuiApplication"}, s_QtGraphs{"PySide6.QtGraphs"};
+const Name s_ascontiguousarray{"ascontiguousarray"}, s_QFontMetricsF{"QFontMetricsF"}, s_TickType{"TickType"},
+    s_TicksDynamic{"TicksDynamic"}, s_QtGraphs{"PySide6.QtGraphs"};
 }  // namespace
 
 // A stand-in module without one of them only means no fast path (or, for the ticks, an error

@@ -4,6 +4,7 @@
 // out again on every write and on every axis range change while it holds points, so this order
 // lays each line out once per tick.
 #include "live.hpp"
+#include "names.hpp"
 
 #include <cfloat>
 #include <cmath>
@@ -17,8 +18,6 @@ using namespace lark;
 
 namespace {
 
-const Name s_isVisible{"isVisible"}, s_chart{"chart"}, s_plotArea{"plotArea"}, s_width{"width"},
-    s_height{"height"}, s_property{"property"};
 
 // ---- the buffers ----
 
