@@ -354,3 +354,32 @@ def test_a_sample_without_a_finite_x_is_no_extreme(position):
     ax, ay = QValueAxis(), QValueAxis()
     sync([b], ax, ay, 20)
     assert (ay.min(), ay.max()) == pytest.approx((0.9, 1.1))
+
+
+# ---- isVisible, asked of a genuine series through its class's method: what Python would call
+
+@pytest.mark.parametrize("how", ["genuine", "instance-attribute", "python-override", "hidden"])
+def test_visibility_is_asked_as_python_would(qapp, how):
+    from PySide6.QtCharts import QChart, QLineSeries
+
+    class OwnVisibility(QLineSeries):
+        def isVisible(self):
+            return False
+
+    chart = QChart()
+    axX, axY = QValueAxis(), QValueAxis()
+    series = OwnVisibility() if how == "python-override" else QLineSeries()
+    chart.addSeries(series)
+    asked = []
+    if how == "instance-attribute":
+        series.isVisible = lambda: asked.append(1) or 0
+    if how == "hidden":
+        series.setVisible(False)
+    b = SB(series, 100)
+    b.add_points(np.arange(10.0), np.arange(10.0))
+    sync([b], axX, axY, 100)
+    shown = how == "genuine"
+    assert (series.count() > 0) is shown
+    assert b.is_visible == (0 if how == "instance-attribute" else shown)
+    assert type(b.is_visible) is (int if how == "instance-attribute" else bool)  # the series' own answer
+    assert len(asked) == (3 if how == "instance-attribute" else 0)

@@ -312,7 +312,7 @@ Ref stream_buffer_flush(const Env& env, const args::stream_buffer_flush& a) {
         b->written = copied;
         if (any) Py_XSETREF(b->last_x, float_of(newest_x).release());
     }
-    if (!truth(call_method(series_of(b), s_isVisible).get())) call_method(series_of(b), s_setVisible, true);
+    if (!series_visible(env, series_of(b))) call_method(series_of(b), s_setVisible, true);
     return Ref::of(true);
 }
 
@@ -335,7 +335,7 @@ namespace {
 
 // StreamBuffer.is_visible: what series.isVisible() says, read each time.
 Ref stream_buffer_is_visible(const Env& env, const args::stream_buffer_is_visible& a) {
-    return call_method(series_of(buffer_of(env, a.self, "is_visible", false)), s_isVisible);
+    return series_is_visible(env, series_of(buffer_of(env, a.self, "is_visible", false)));
 }
 
 // StreamBuffer.history: the y values, oldest first, as a live view.
@@ -497,6 +497,17 @@ bool genuine_series(const Env& env, PyObject* series) {
     const State& state = state_of(env);
     return takes_replace_np(series, state.QXYSeries.get(), state.replace.get(), state.replaceNp.get());
 }
+
+Ref series_is_visible(const Env& env, PyObject* series) {
+    const auto type_of = [](const Ref& type) {
+        return type && PyType_Check(type.get()) ? reinterpret_cast<PyTypeObject*>(type.get()) : nullptr;
+    };
+    PyTypeObject* genuine = type_of(state_of(env).QXYSeries);
+    if (!genuine || !PyObject_TypeCheck(series, genuine)) genuine = type_of(state_of(env).graphs_QXYSeries);
+    return call_method_plainly(series, s_isVisible, genuine);
+}
+
+bool series_visible(const Env& env, PyObject* series) { return truth(series_is_visible(env, series).get()); }
 
 bool genuine_graphs_series(const Env& env, PyObject* series) {
     const State& state = graphs_known(env);

@@ -200,6 +200,11 @@ bool genuine_graphs_series(const lark::Env& env, PyObject* series);
 // The module state with Qt Graphs' classes filled in when PySide6.QtGraphs has been imported:
 // found in the loaded modules, never imported here. Their fields stay empty until then.
 const State& graphs_known(const lark::Env& env);
+// series.isVisible(); for a genuine PySide6 series (Qt Charts or Qt Graphs) through its class's own
+// method, without PySide6's costlier attribute lookup, which finds that same method.
+lark::Ref series_is_visible(const lark::Env& env, PyObject* series);
+// The truth of it.
+bool series_visible(const lark::Env& env, PyObject* series);
 // Whether `axis` is a Qt Graphs value axis (no tick type, label font from the graph's theme).
 bool graphs_axis(const lark::Env& env, PyObject* axis);
 // Writes the first m points of the out arrays `xs` and `ys` to the series in one call.

@@ -178,7 +178,7 @@ void sync_chart(const Env& env, PyObject* buffers, PyObject* axX, PyObject* axY,
         StreamBufferObject* b = buffer_at(env, e.object.get(), i);
         if (!b->series) raise_format(PyExc_AttributeError, "'StreamBuffer' object has no attribute 'series'");
         e.series = Ref::borrow(b->series);
-        e.visible = truth(call_method(e.series, s_isVisible).get());
+        e.visible = series_visible(env, e.series.get());
         // isVisible may have run code of the caller's: the buffer is looked at again.
         const bool automatic = buffer_at(env, e.object.get(), i)->display_budget == budget_auto;
         if ((e.visible && automatic) || plot < 0) {
