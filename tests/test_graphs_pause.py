@@ -319,3 +319,34 @@ def test_graphs_made_and_destroyed_leave_no_live_view_behind(qapp):
     gc.collect()
     assert len([o for o in gc.get_objects() if type(o).__name__ == "_LiveState"]) == before
     assert all(r() is None or not shiboken6.isValid(r()) for r in refs)
+
+
+
+@pytest.mark.parametrize("signal", ["paused", "resumed"])
+@pytest.mark.parametrize("what", ["delete the widget", "toggle again", "raise"])
+def test_slots_that_reenter_raise_or_delete_the_graph(made, qapp, signal, what):
+    g = made()
+    g.run(2000)
+    live = g.live
+    if signal == "resumed":
+        live.pause()
+
+    def slot():
+        if what == "delete the widget":
+            shiboken6.delete(g.widget)
+        elif what == "toggle again":
+            live.toggle()
+        else:
+            raise ValueError("from a slot")
+
+    getattr(live, signal).connect(slot)
+    live.toggle()  # PySide6 reports what a slot raises; the toggle is done all the same
+    qapp.processEvents()
+    if what == "delete the widget":
+        assert not shiboken6.isValid(g.view)
+        assert not shiboken6.isValid(live) or not live.is_paused
+    elif what == "toggle again":
+        assert live.is_paused == (signal == "resumed")
+        g.run(250)
+    else:
+        assert live.is_paused == (signal == "paused")

@@ -781,8 +781,9 @@ class LiveView(QObject, metaclass=type):
         """The chart view it is parented to, or None once detached (read-only).
 
         The LiveView filters the events of this view and of its viewport, and is deleted with it. For
-        a graph, the `QQuickWidget` showing it (None if the graph is in no QQuickWidget): the LiveView
-        filters its keys and is deleted with the graph, which the widget deletes.
+        a graph, the `QQuickWidget` showing it: the LiveView filters its keys and is deleted with the
+        graph, which the widget deletes. None for a graph shown in no QQuickWidget (one of your own QML
+        scenes): it pauses by call only, without a marker.
         """
 
     def _plot_area_changed(self, area = None) -> None:

@@ -723,8 +723,9 @@ constexpr lark::FunctionPlan live_view_view_plan{
     "The chart view it is parented to, or None once detached (read-only).\n"
         "\n"
         "The LiveView filters the events of this view and of its viewport, and is deleted with it. For\n"
-        "a graph, the `QQuickWidget` showing it (None if the graph is in no QQuickWidget): the LiveView\n"
-        "filters its keys and is deleted with the graph, which the widget deletes.",
+        "a graph, the `QQuickWidget` showing it: the LiveView filters its keys and is deleted with the\n"
+        "graph, which the widget deletes. None for a graph shown in no QQuickWidget (one of your own QML\n"
+        "scenes): it pauses by call only, without a marker.",
     "QChartView | QQuickWidget | None",
     live_view_view_params, 1, live_view_view_invoke,
 };
