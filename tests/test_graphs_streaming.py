@@ -300,22 +300,3 @@ def test_syncing_graphs_made_and_destroyed_leaves_nothing():
     while growths[-1] > 40 and len(growths) < 6:
         growths.append(allocated_growth(tick, warmup=0, rounds=100))
     assert growths[-1] <= 40, growths
-
-
-# ---- inspection: LiveView is for Qt Charts charts
-
-@pytest.mark.parametrize("target", ["view", "widget", "axis", "series"])
-def test_live_view_refuses_a_graph_and_the_sync_keeps_it_live(shown, target):
-    """A graph gets no LiveView (its overlay and input would live in the Qt Quick scene): asking
-    for one raises, and every sync writes the graph, none is ever left paused."""
-    s = shown()
-    buf = SB(s.series[0], 1000)
-    buf.add_points(*wave(0, 500))
-    sync([buf], s.axX, s.axY, 1000)
-    obj = {"view": s.view, "widget": s.widget, "axis": s.axX, "series": s.series[0]}[target]
-    with pytest.raises((RuntimeError, TypeError)):
-        streaming.live_view(obj)
-    buf.add_points(*wave(500, 500))
-    sync([buf], s.axX, s.axY, 1000)
-    assert buf.last_x == 999.0 and s.series[0].count() > 0
-    assert not [o for o in s.view.findChildren(streaming.LiveView)]

@@ -167,7 +167,7 @@ SIGNATURES = {
         graphs._drop_legend_entry, "_drop_legend_entry", "(legend: 'QQuickItem', destroyed: 'object' = None) -> 'None'",
         graphs._drop_legend_entry.__doc__, (None,), None),
     "live_view": (
-        streaming.live_view, "live_view", "(chart: 'QChart | QChartView | LiveView') -> 'LiveView'",
+        streaming.live_view, "live_view", "(chart: 'QChart | QChartView | QQuickItem | QQuickWidget | LiveView') -> 'LiveView'",
         streaming.live_view.__doc__, None, None),
     "LiveView.__init__": (
         LV.__init__, "LiveView.__init__", "(self, parent: 'QObject | None' = None)", LV.__init__.__doc__, (None,),
@@ -189,7 +189,7 @@ SIGNATURES = {
     "LiveView.reset_view": (LV.reset_view, "LiveView.reset_view", "(self)", LV.reset_view.__doc__, None, None),
     "LiveView.show_all": (LV.show_all, "LiveView.show_all", "(self)", LV.show_all.__doc__, None, None),
     "LiveView.link_x": (
-        LV.link_x, "LiveView.link_x", "(self, other: 'LiveView | QChart | QChartView | None')", LV.link_x.__doc__,
+        LV.link_x, "LiveView.link_x", "(self, other: 'LiveView | QChart | QChartView | QQuickItem | QQuickWidget | None')", LV.link_x.__doc__,
         None, None),
     "LiveView.linked": (
         LV.linked.fget, "LiveView.linked", "(self) -> 'tuple[LiveView, ...]'", LV.linked.fget.__doc__, None, None),
@@ -198,9 +198,9 @@ SIGNATURES = {
         "(self) -> 'tuple[float, tuple[tuple[QXYSeries, float, float], ...]] | None'", LV.readout.fget.__doc__,
         None, None),
     "LiveView.chart": (
-        LV.chart.fget, "LiveView.chart", "(self) -> 'QChart | None'", LV.chart.fget.__doc__, None, None),
+        LV.chart.fget, "LiveView.chart", "(self) -> 'QChart | QQuickItem | None'", LV.chart.fget.__doc__, None, None),
     "LiveView.view": (
-        LV.view.fget, "LiveView.view", "(self) -> 'QChartView | None'", LV.view.fget.__doc__, None, None),
+        LV.view.fget, "LiveView.view", "(self) -> 'QChartView | QQuickWidget | None'", LV.view.fget.__doc__, None, None),
     "LiveView._plot_area_changed": (
         vars(LV)["_plot_area_changed"], "LiveView._plot_area_changed", "(self, area=None)",
         vars(LV)["_plot_area_changed"].__doc__, (None,), None),

@@ -11,9 +11,9 @@ using namespace lark;
 namespace {
 
 const Name s_QMessageBox{"QMessageBox"}, s_filedesk{"filedesk"};
-const Name s_text{"text"}, s_strip{"strip"}, s_is_dir{"is_dir"}, s_is_file{"is_file"}, s_warning{"warning"},
-    s_critical{"critical"}, s_find_files_with_extensions{"find_files_with_extensions"},
-    s_generate_output_path{"generate_output_path"}, s_sort_datecode{"sort_datecode"};
+const Name s_strip{"strip"}, s_is_dir{"is_dir"}, s_is_file{"is_file"}, s_warning{"warning"}, s_critical{"critical"},
+    s_find_files_with_extensions{"find_files_with_extensions"}, s_generate_output_path{"generate_output_path"},
+    s_sort_datecode{"sort_datecode"};
 const Name s_blank{""}, s_no_path_title{"No path"}, s_no_path_text{"Please choose a file or a folder first."},
     s_invalid_title{"Invalid path"}, s_not_found_head{"Path not found:\n"}, s_io_error_title{"I/O error"};
 

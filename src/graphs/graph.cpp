@@ -9,12 +9,11 @@ using namespace lark;
 
 namespace {
 
-const Name s_QQuickWidget{"QQuickWidget"}, s_QGraphsTheme{"QGraphsTheme"}, s_QGraphsLine{"QGraphsLine"},
-    s_QFont{"QFont"};
+const Name s_QGraphsTheme{"QGraphsTheme"}, s_QGraphsLine{"QGraphsLine"}, s_QFont{"QFont"};
 const Name s_setResizeMode{"setResizeMode"}, s_ResizeMode{"ResizeMode"},
     s_SizeRootObjectToView{"SizeRootObjectToView"}, s_loadFromModule{"loadFromModule"}, s_status{"status"},
-    s_Status{"Status"}, s_Ready{"Ready"}, s_errors{"errors"}, s_toString{"toString"}, s_rootObject{"rootObject"},
-    s_engine{"engine"}, s_setParentItem{"setParentItem"}, s_indexOfProperty{"indexOfProperty"}, s_setBold{"setBold"};
+    s_Status{"Status"}, s_Ready{"Ready"}, s_errors{"errors"}, s_toString{"toString"},
+    s_indexOfProperty{"indexOfProperty"}, s_setBold{"setBold"};
 const Name s_setSubGridVisible{"setSubGridVisible"}, s_setSubTickCount{"setSubTickCount"},
     s_setTitleFont{"setTitleFont"}, s_setTitleColor{"setTitleColor"};
 const Name s_setColorScheme{"setColorScheme"}, s_ColorScheme{"ColorScheme"}, s_Light{"Light"},

@@ -64,6 +64,8 @@ from typing import ClassVar, Literal, SupportsIndex, final, overload
 from numpy.typing import ArrayLike
 from PySide6.QtCharts import QChart, QChartView, QValueAxis, QXYSeries
 from PySide6.QtCore import QEvent, QMetaObject, QObject, Signal
+from PySide6.QtQuick import QQuickItem
+from PySide6.QtQuickWidgets import QQuickWidget
 from typing_extensions import disjoint_base
 
 @disjoint_base
@@ -604,13 +606,20 @@ class LiveView(QObject, metaclass=type):
     any Qt signal (a slot that raises is reported by PySide6 and the others still run). Create no
     LiveView yourself (``LiveView objects are made by live_view(chart)``); one whose chart or view
     was deleted is detached: its methods then raise RuntimeError ``this LiveView is no longer
-    attached to a chart``. Qt Graphs graphs (`larkui.graphs`) have no LiveView: `live_view` raises
-    RuntimeError for them and `sync_stream_chart` makes none, so a graph is never paused. The
-    LiveView filters a `QChartView`'s viewport events and draws its readout, paused marker and zoom
-    rectangle as items of the chart's `QGraphicsScene`; a graph is a Qt Quick item in a
-    `QQuickWidget`, with neither. A pause alone needs neither, but is not offered for graphs yet: to
-    pause one, stop calling `sync_stream_chart` for it; its buffers keep every sample, and the next
-    call shows the newest window.
+    attached to a chart``.
+
+    Qt Graphs graphs (`larkui.graphs`): every graph that `sync_stream_chart` drives gets a
+    LiveView too, a QObject parented to the graph (its `QGraphsView`, the owner of its series), so
+    it is deleted with the graph and with the `QQuickWidget` that shows it; `live_view(graph)` or
+    `live_view(widget)` returns it, `chart` is the graph and `view` the widget. Pausing, resuming,
+    `toggle()`, the signals, `x_range`, `set_x_range()`, `reset_view()`, `show_all()` and `link_x`
+    work as for charts (a graph links with graphs and with charts), the Space key on the focused
+    widget toggles, and the paused marker is a small Qt Quick item in the plot's top-right corner.
+    The mouse is not handled (no wheel zoom, drags, double-click nor readout; `readout` stays
+    None): a graph's input arrives through its Qt Quick scene, where a readout and a zoom rectangle
+    would have to be Qt Quick items of their own, and Qt Graphs' own zoom and pan (`zoomStyle`,
+    `panStyle`) zoom both axes about the centre through the axes' `zoom` and `pan`, not their
+    ranges, so they cannot stand in.
     """
 
     def __init__(self, parent: QObject | None = None) -> None:
@@ -723,7 +732,7 @@ class LiveView(QObject, metaclass=type):
             RuntimeError: ``this LiveView is no longer attached to a chart``.
         """
 
-    def link_x(self, other: LiveView | QChart | QChartView | None) -> None:
+    def link_x(self, other: LiveView | QChart | QChartView | QQuickItem | QQuickWidget | None) -> None:
         """Link this chart's x axis with `other`'s, or unlink it with None.
 
         The chart joins the group of `other` (leaving its own): from then on the group has one x range
@@ -733,7 +742,8 @@ class LiveView(QObject, metaclass=type):
         group by itself.
 
         Args:
-            other: a LiveView, or a chart or chart view (`live_view(other)` is used), or None.
+            other: a LiveView, or a chart, chart view, graph or graph widget (`live_view(other)` is
+                used), or None. Graphs and charts can be linked with each other.
 
         Raises:
             TypeError: as `live_view` for another object.
@@ -759,17 +769,21 @@ class LiveView(QObject, metaclass=type):
         """
 
     @property
-    def chart(self) -> QChart | None:
+    def chart(self) -> QChart | QQuickItem | None:
         """The chart this LiveView inspects, or None once detached (read-only).
 
-        It is the chart of the buffers that `sync_stream_chart` writes, shown in `view`.
+        It is the chart of the buffers that `sync_stream_chart` writes, shown in `view`; for a Qt
+        Graphs graph, its `QGraphsView`.
         """
 
     @property
-    def view(self) -> QChartView | None:
+    def view(self) -> QChartView | QQuickWidget | None:
         """The chart view it is parented to, or None once detached (read-only).
 
-        The LiveView filters the events of this view and of its viewport, and is deleted with it.
+        The LiveView filters the events of this view and of its viewport, and is deleted with it. For
+        a graph, the `QQuickWidget` showing it: the LiveView filters its keys and is deleted with the
+        graph, which the widget deletes. None for a graph shown in no QQuickWidget (one of your own QML
+        scenes): it pauses by call only, without a marker.
         """
 
     def _plot_area_changed(self, area = None) -> None:
@@ -798,17 +812,20 @@ class LiveView(QObject, metaclass=type):
     for the live window's scrolling: connect the x axis' `rangeChanged` for that).
     """
 
-def live_view(chart: QChart | QChartView | LiveView) -> LiveView:
+def live_view(chart: QChart | QChartView | QQuickItem | QQuickWidget | LiveView) -> LiveView:
     """The LiveView of a streaming chart, made when the chart has none yet.
 
     `sync_stream_chart` makes one for its chart at its first call; `live_view` returns it, or
     makes it (so you can connect its signals, link it or pause it before the first tick). A
     LiveView only acts on what `sync_stream_chart` writes: a chart that only
-    `larkui.plotdeck.sync_scrolling_chart` drives would go on scrolling while "paused".
+    `larkui.plotdeck.sync_scrolling_chart` drives would go on scrolling while "paused". The same
+    for a Qt Graphs graph (`larkui.graphs`): pass its `QGraphsView` or the `QQuickWidget` showing
+    it; its LiveView pauses and resumes, but does not handle the mouse (see LiveView).
 
     Args:
-        chart: a `QChart` shown in a `QChartView`, the `QChartView` itself, or a LiveView
-            (returned as it is).
+        chart: a `QChart` shown in a `QChartView`, the `QChartView` itself, a Qt Graphs graph
+            (the `QGraphsView` that `larkui.graphs.build_sample_value_graph` returns), the
+            `QQuickWidget` showing one, or a LiveView (returned as it is).
 
     Returns:
         The chart's LiveView.

@@ -18,7 +18,6 @@ using namespace lark;
 
 namespace {
 
-const Name s_className{"className"};
 
 StreamBufferObject* as_buffer(PyObject* o) noexcept { return reinterpret_cast<StreamBufferObject*>(o); }
 

@@ -626,7 +626,7 @@ constexpr lark::FunctionPlan live_view_show_all_plan{
 
 constexpr lark::ParamInfo live_view_link_x_params[] = {
     {"self", nullptr, lark::Conv::none, lark::Exact::none, false, {}},
-    {"other", "LiveView | QChart | QChartView | None", lark::Conv::none, lark::Exact::none, false, {}},
+    {"other", "LiveView | QChart | QChartView | QQuickItem | QQuickWidget | None", lark::Conv::none, lark::Exact::none, false, {}},
 };
 static_assert(std::size(live_view_link_x_params) <= lark::max_params);
 lark::Ref live_view_link_x_invoke(const lark::Env& env, const lark::Slots& s) {
@@ -644,7 +644,8 @@ constexpr lark::FunctionPlan live_view_link_x_plan{
         "group by itself.\n"
         "\n"
         "Args:\n"
-        "    other: a LiveView, or a chart or chart view (`live_view(other)` is used), or None.\n"
+        "    other: a LiveView, or a chart, chart view, graph or graph widget (`live_view(other)` is\n"
+        "        used), or None. Graphs and charts can be linked with each other.\n"
         "\n"
         "Raises:\n"
         "    TypeError: as `live_view` for another object.\n"
@@ -703,8 +704,9 @@ constexpr lark::FunctionPlan live_view_chart_plan{
     "LiveView.chart",
     "The chart this LiveView inspects, or None once detached (read-only).\n"
         "\n"
-        "It is the chart of the buffers that `sync_stream_chart` writes, shown in `view`.",
-    "QChart | None",
+        "It is the chart of the buffers that `sync_stream_chart` writes, shown in `view`; for a Qt\n"
+        "Graphs graph, its `QGraphsView`.",
+    "QChart | QQuickItem | None",
     live_view_chart_params, 1, live_view_chart_invoke,
 };
 
@@ -720,8 +722,11 @@ constexpr lark::FunctionPlan live_view_view_plan{
     "LiveView.view",
     "The chart view it is parented to, or None once detached (read-only).\n"
         "\n"
-        "The LiveView filters the events of this view and of its viewport, and is deleted with it.",
-    "QChartView | None",
+        "The LiveView filters the events of this view and of its viewport, and is deleted with it. For\n"
+        "a graph, the `QQuickWidget` showing it: the LiveView filters its keys and is deleted with the\n"
+        "graph, which the widget deletes. None for a graph shown in no QQuickWidget (one of your own QML\n"
+        "scenes): it pauses by call only, without a marker.",
+    "QChartView | QQuickWidget | None",
     live_view_view_params, 1, live_view_view_invoke,
 };
 
@@ -774,7 +779,7 @@ constexpr lark::FunctionPlan live_view_chart_destroyed_plan{
 };
 
 constexpr lark::ParamInfo live_view_params[] = {
-    {"chart", "QChart | QChartView | LiveView", lark::Conv::none, lark::Exact::none, false, {}},
+    {"chart", "QChart | QChartView | QQuickItem | QQuickWidget | LiveView", lark::Conv::none, lark::Exact::none, false, {}},
 };
 static_assert(std::size(live_view_params) <= lark::max_params);
 lark::Ref live_view_invoke(const lark::Env& env, const lark::Slots& s) {
@@ -788,11 +793,14 @@ constexpr lark::FunctionPlan live_view_plan{
         "`sync_stream_chart` makes one for its chart at its first call; `live_view` returns it, or\n"
         "makes it (so you can connect its signals, link it or pause it before the first tick). A\n"
         "LiveView only acts on what `sync_stream_chart` writes: a chart that only\n"
-        "`larkui.plotdeck.sync_scrolling_chart` drives would go on scrolling while \"paused\".\n"
+        "`larkui.plotdeck.sync_scrolling_chart` drives would go on scrolling while \"paused\". The same\n"
+        "for a Qt Graphs graph (`larkui.graphs`): pass its `QGraphsView` or the `QQuickWidget` showing\n"
+        "it; its LiveView pauses and resumes, but does not handle the mouse (see LiveView).\n"
         "\n"
         "Args:\n"
-        "    chart: a `QChart` shown in a `QChartView`, the `QChartView` itself, or a LiveView\n"
-        "        (returned as it is).\n"
+        "    chart: a `QChart` shown in a `QChartView`, the `QChartView` itself, a Qt Graphs graph\n"
+        "        (the `QGraphsView` that `larkui.graphs.build_sample_value_graph` returns), the\n"
+        "        `QQuickWidget` showing one, or a LiveView (returned as it is).\n"
         "\n"
         "Returns:\n"
         "    The chart's LiveView.\n"

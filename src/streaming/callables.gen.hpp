@@ -420,13 +420,20 @@ inline constexpr const char LiveView_doc[] =
         "any Qt signal (a slot that raises is reported by PySide6 and the others still run). Create no\n"
         "LiveView yourself (``LiveView objects are made by live_view(chart)``); one whose chart or view\n"
         "was deleted is detached: its methods then raise RuntimeError ``this LiveView is no longer\n"
-        "attached to a chart``. Qt Graphs graphs (`larkui.graphs`) have no LiveView: `live_view` raises\n"
-        "RuntimeError for them and `sync_stream_chart` makes none, so a graph is never paused. The\n"
-        "LiveView filters a `QChartView`'s viewport events and draws its readout, paused marker and zoom\n"
-        "rectangle as items of the chart's `QGraphicsScene`; a graph is a Qt Quick item in a\n"
-        "`QQuickWidget`, with neither. A pause alone needs neither, but is not offered for graphs yet: to\n"
-        "pause one, stop calling `sync_stream_chart` for it; its buffers keep every sample, and the next\n"
-        "call shows the newest window.";
+        "attached to a chart``.\n"
+        "\n"
+        "Qt Graphs graphs (`larkui.graphs`): every graph that `sync_stream_chart` drives gets a\n"
+        "LiveView too, a QObject parented to the graph (its `QGraphsView`, the owner of its series), so\n"
+        "it is deleted with the graph and with the `QQuickWidget` that shows it; `live_view(graph)` or\n"
+        "`live_view(widget)` returns it, `chart` is the graph and `view` the widget. Pausing, resuming,\n"
+        "`toggle()`, the signals, `x_range`, `set_x_range()`, `reset_view()`, `show_all()` and `link_x`\n"
+        "work as for charts (a graph links with graphs and with charts), the Space key on the focused\n"
+        "widget toggles, and the paused marker is a small Qt Quick item in the plot's top-right corner.\n"
+        "The mouse is not handled (no wheel zoom, drags, double-click nor readout; `readout` stays\n"
+        "None): a graph's input arrives through its Qt Quick scene, where a readout and a zoom rectangle\n"
+        "would have to be Qt Quick items of their own, and Qt Graphs' own zoom and pan (`zoomStyle`,\n"
+        "`panStyle`) zoom both axes about the centre through the axes' `zoom` and `pan`, not their\n"
+        "ranges, so they cannot stand in.";
 inline constexpr const char LiveView_paused_doc[] =
         "Signal `paused()`: emitted when the chart was paused (by a call, Space, a right-button drag,\n"
         "`set_x_range` or `show_all` on a live chart, or a linked chart).";

@@ -27,6 +27,31 @@ const Name s_key{"_larkui_live"}, s_Signal{"Signal"}, s_init{"__init__"}, s_new{
     s_paused{"paused"}, s_resumed{"resumed"}, s_viewRangeChanged{"viewRangeChanged"}, s_module{"__module__"},
     s_qualname{"__qualname__"}, s_doc{"__doc__"}, s_plot_area_changed{"_plot_area_changed"},
     s_destroyed_member{"_destroyed"}, s_chart_destroyed{"_chart_destroyed"};
+const Name s_allWidgets{"allWidgets"}, s_QApplication{"QApplication"};
+
+// The paused marker of a graph: a Qt Quick item on the graph, in its plot's top-right corner,
+// following the plot area by binding (the graph lays it out; nothing is asked at a tick).
+constexpr char graph_marker_qml[] = R"QML(import QtQuick
+
+Rectangle {
+    objectName: "larkui_paused_marker"
+    property string text: "paused"
+    visible: false
+    z: 20
+    color: "#c8ffffff"
+    x: parent ? parent.plotArea.x + parent.plotArea.width - width - 4 : 0
+    y: parent ? parent.plotArea.y + 4 : 0
+    width: label.implicitWidth + 8
+    height: label.implicitHeight + 4
+    Text {
+        id: label
+        x: 4
+        y: 2
+        text: parent.text
+        color: "#696969"
+    }
+}
+)QML";
 
 // ---- the state object
 
@@ -153,8 +178,13 @@ void detach(const Env& env, LiveStateObject* s) noexcept {
         if (s->chart && s->plot_slot && is_valid(env, s->chart)) {
             call_method(getattr(s->chart, s_plotAreaChanged), s_disconnect, s->plot_slot);
             call_method(getattr(s->chart, s_destroyed), s_disconnect, s->chart_slot);
+        } else if (s->graphs && s->chart && s->chart_slot && is_valid(env, s->chart)) {
+            call_method(getattr(s->chart, s_destroyed), s_disconnect, s->chart_slot);
         }
         if (s->clip && is_valid(env, s->clip)) call(state_of(env).shiboken_delete, s->clip);
+        // A graph's marker is no child of an overlay: it goes by itself.
+        if (s->graphs && s->marker_box && is_valid(env, s->marker_box))
+            call(state_of(env).shiboken_delete, s->marker_box);
         if (s->owner && is_valid(env, s->owner)) call_method(s->owner, s_deleteLater);
     });
     if (!done) PyErr_WriteUnraisable(s->owner ? s->owner : Py_None);
@@ -238,7 +268,101 @@ LiveStateObject* attach(const Env& env, PyObject* chart, PyObject* view, PyObjec
     return s;
 }
 
+// An attribute of a module someone imported, or an empty Ref: streaming imports no Qt Quick
+// module itself, and a graph exists only once they are imported.
+Ref loaded(const char* module, const Name& name) {
+    Ref m = Ref::steal_nullable(PyImport_GetModule(Ref::steal(PyUnicode_FromString(module)).get()));
+    if (!m) {
+        if (PyErr_Occurred()) throw_error();
+        return {};
+    }
+    return attribute_if_any(m.get(), name);
+}
+
+// The QQuickWidget whose root item is the graph, or an empty Ref (the item says nothing of it).
+Ref widget_of_graph(PyObject* graph) {
+    Ref widget_class = loaded("PySide6.QtQuickWidgets", s_QQuickWidget);
+    Ref application = loaded("PySide6.QtWidgets", s_QApplication);
+    if (!widget_class || !application) return {};
+    Ref widgets = Ref::steal(PySequence_Fast(call_method(application, s_allWidgets).get(), "allWidgets() gave no sequence"));
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(widgets.get()); ++i) {
+        PyObject* w = PySequence_Fast_ITEMS(widgets.get())[i];
+        if (is_instance(w, widget_class.get()) && call_method(w, s_rootObject).get() == graph) return Ref::borrow(w);
+    }
+    return {};
+}
+
+// The paused marker on the graph, made from its QML text in the widget's engine.
+void make_graph_marker(LiveStateObject* s) {
+    Ref component_class = loaded("PySide6.QtQml", s_QQmlComponent);
+    Ref url_class = loaded("PySide6.QtCore", s_QUrl);
+    if (!component_class || !url_class || !s->view) return;  // no engine to make it in
+    Ref component = call(component_class, call_method(s->view, s_engine), s->chart);
+    Ref text = Ref::steal(PyBytes_FromStringAndSize(graph_marker_qml, sizeof graph_marker_qml - 1));
+    call_method(component, s_setData, text, call(url_class));
+    Ref marker = call_method(component, s_create);
+    if (marker.is_none())
+        raise_format(PyExc_RuntimeError, "the graph's paused marker could not be made: %U",
+                     str_of(call_method(component, s_errorString).get()).get());
+    call_method(marker, s_setParent, s->chart);
+    call_method(marker, s_setParentItem, s->chart);
+    s->marker_box = marker.release();
+}
+
+// A new LiveView for a graph: a child of the graph, filtering its widget's keys.
+LiveStateObject* attach_graph(const Env& env, PyObject* graph) {
+    const State& st = state_of(env);
+    Ref made = new_state(env);
+    LiveStateObject* s = as_live(made.get());
+    PyObject* cls = st.LiveView.get();
+    Ref owner = call(getattr(cls, s_new), cls);
+    call(st.QObject_init, owner, graph);
+    s->owner = Ref(owner).release();
+    s->chart = Py_NewRef(graph);
+    s->graphs = true;
+    s->attached = true;
+    Ref alone = Ref::steal(PyList_New(1));
+    PyList_SET_ITEM(alone.get(), 0, Py_NewRef(made.get()));
+    s->linked = alone.release();
+    try {
+        keep_state(owner.get(), made.get());
+        Ref widget = widget_of_graph(graph);
+        if (widget) s->view = widget.release();
+        s->chart_slot = call(st.partial, st.on_chart_destroyed, owner).release();
+        call_method(getattr(graph, s_destroyed), s_connect, s->chart_slot);
+        call_method(getattr(owner.get(), s_destroyed), s_connect, call(st.partial, st.on_destroyed, owner));
+        if (s->view) call_method(s->view, s_installEventFilter, owner);
+        make_graph_marker(s);
+        keep_state(graph, made.get());
+    } catch (const PyErrOccurred&) {
+        Ref error = take_error();
+        detach(env, s);
+        restore_error(std::move(error));
+        throw;
+    }
+    return s;
+}
+
 }  // namespace
+
+bool is_graph_view(PyObject* o) {
+    Ref method = attribute_if_any(o, s_metaObject);
+    if (!method) return false;
+    Ref name = call_method(call(method), s_className);
+    return PyUnicode_Check(name.get()) && PyUnicode_CompareWithASCIIString(name.get(), "QGraphsView") == 0;
+}
+
+LiveStateObject* live_state_of_graph(const Env& env, PyObject* graph, bool make) {
+    if (!state_of(env).LiveState) return nullptr;
+    LiveStateObject* s = kept_state(env, graph);
+    if (s && s->attached && s->chart == graph) return s;
+    if (!make) return nullptr;
+    if (LiveStateObject* found = child_state(env, graph, graph)) {
+        keep_state(graph, reinterpret_cast<PyObject*>(found));
+        return found;
+    }
+    return attach_graph(env, graph);
+}
 
 // ---- what the module body makes
 
@@ -544,9 +668,16 @@ LiveStateObject* state_for(const Env& env, PyObject* obj) {
     Ref chart;
     if (is_instance(obj, st.QChartView.get())) chart = call_method(obj, s_chart);
     else if (is_instance(obj, st.QChart.get())) chart = Ref::borrow(obj);
-    else
+    else {
+        // A Qt Graphs graph, or the QQuickWidget whose root item it is.
+        Ref widget_class = loaded("PySide6.QtQuickWidgets", s_QQuickWidget);
+        Ref graph = widget_class && is_instance(obj, widget_class.get()) ? call_method(obj, s_rootObject)
+                                                                          : Ref::borrow(obj);
+        if (!graph.is_none() && is_graph_view(graph.get())) return live_state_of_graph(env, graph.get(), true);
+        // The message charts have always had; graphs are named in live_view's documentation.
         raise_format(PyExc_TypeError, "live_view takes a QChart, a QChartView or a LiveView (got %.200s)",
                      Py_TYPE(obj)->tp_name);
+    }
     LiveStateObject* s = chart.is_none() ? nullptr : live_state_of_chart(env, chart.get(), true);
     if (!s) raise_format(PyExc_RuntimeError, "live_view needs a chart shown in a QChartView");
     return s;
@@ -725,8 +856,12 @@ Ref live_view_chart_destroyed(const Env& env, const args::live_view_chart_destro
     LiveStateObject* s = live_state_of_owner(env, a.self);
     if (s) {
         Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(s));
-        // The overlay goes with the chart; the LiveView is deleted later.
+        // The overlay (a graph's marker) goes with the chart; the LiveView is deleted later.
         Py_CLEAR(s->clip);
+        if (s->graphs) {
+            Py_CLEAR(s->marker_box);
+            Py_CLEAR(s->chart_slot);  // a signal of a graph being deleted cannot be disconnected
+        }
         Py_CLEAR(s->plot_slot);
         detach(env, s);
     }

@@ -44,6 +44,9 @@ struct LiveStateObject {
     bool synced;    // a sync_stream_chart call has been seen
     bool attached;  // the chart and its view are there
     bool paused;
+    // A Qt Graphs graph: `chart` is its QGraphsView, `view` the QQuickWidget showing it (or null),
+    // `marker_box` the paused marker, a Qt Quick item; there is no viewport, scene nor overlay.
+    bool graphs;
     double view_lo, view_hi;    // the x range shown while paused
     double pause_lo, pause_hi;  // the live window when the chart was paused
     double pause_x;             // the newest x the buffers held then
@@ -69,6 +72,10 @@ inline LiveStateObject* as_live(PyObject* o) noexcept { return reinterpret_cast<
 // The live state of `chart`, the first buffer's chart of a sync: attached when the chart has none
 // yet and is shown in a QChartView (make), else null. Detaches one whose chart moved to another scene.
 LiveStateObject* live_state_of_chart(const lark::Env& env, PyObject* chart, bool make);
+// The same for a Qt Graphs graph (a QGraphsView): attached at the first call, parented to the graph.
+LiveStateObject* live_state_of_graph(const lark::Env& env, PyObject* graph, bool make);
+// Whether `o` is a Qt Graphs QGraphsView, by its Qt class name (streaming never imports Qt Graphs).
+bool is_graph_view(PyObject* o);
 // What a sync_stream_chart call for the chart was given.
 void note_sync(LiveStateObject* s, PyObject* buffers, PyObject* axX, PyObject* axY, double window,
                bool fixed, double fixed_lo, double fixed_hi, double margin_ratio);

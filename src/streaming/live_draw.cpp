@@ -108,7 +108,8 @@ int decimals_for(double step, int extra) {
 PlotArea plot_area_of(LiveStateObject* s) {
     PlotArea pa;
     if (!s->chart) return pa;
-    rect_of(call_method(s->chart, s_plotArea), pa.left, pa.top, pa.width, pa.height);
+    rect_of(s->graphs ? call_method(s->chart, s_property, s_plotArea) : call_method(s->chart, s_plotArea), pa.left,
+            pa.top, pa.width, pa.height);
     return pa;
 }
 
@@ -162,7 +163,8 @@ void make_overlay(const Env& env, LiveStateObject* s) {
 // ---- the paused marker
 
 void place_marker(const Env&, LiveStateObject* s) {
-    if (!s->attached || !s->clip) return;
+    // A graph's marker follows its plot area by binding.
+    if (!s->attached || !s->clip || s->graphs) return;
     Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(s));
     const PlotArea pa = plot_area_of(s);
     call_method(s->clip, s_setRect, pa.left, pa.top, pa.width, pa.height);
@@ -188,6 +190,11 @@ void show_marker(const Env& env, LiveStateObject* s, bool shown) {
         char number[64];
         std::snprintf(number, sizeof number, format, s->pause_x);
         std::snprintf(text, sizeof text, "paused at x = %s", number);
+    }
+    if (s->graphs) {
+        call_method(s->marker_box, s_setProperty, s_text, Ref::steal(PyUnicode_FromString(text)));
+        set_visible(s->marker_box, true);
+        return;
     }
     call_method(s->marker_text, s_setText, Ref::steal(PyUnicode_FromString(text)));
     set_visible(s->marker_box, true);
@@ -272,7 +279,7 @@ void write_view(const Env& env, LiveStateObject* s) {
         }
         y.set_range = automatic_y_range(shown, s->margin_ratio, y.lo, y.hi);
     }
-    const AxesNow now = read_axes(env, axX.get(), axY.get());
+    const AxesNow now = read_axes(env, axX.get(), axY.get(), s->graphs ? chart.get() : nullptr);
     plan_ticks(now, x, y, pa.width, pa.height);
     if (!wanted()) return;
 
@@ -282,7 +289,7 @@ void write_view(const Env& env, LiveStateObject* s) {
         for (Line& l : lines)
             if (l.visible && clear && genuine_series(env, l.series.get())) call(clear, l.series);
     }
-    write_axes(env, axX.get(), axY.get(), x, y, chart.get());
+    write_axes(env, axX.get(), axY.get(), x, y, s->graphs ? nullptr : chart.get());
     for (Line& l : lines) {
         if (!l.visible) continue;
         if (!wanted()) return;

@@ -213,6 +213,8 @@ bool filter_event(const Env& env, PyObject* self, PyObject* watched, PyObject* e
     Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(s));
     // A view that shows another chart now (setChart) is not this LiveView's any more: it goes,
     // and the chart gets a new one if it is shown and synced again.
+    // A graph's widget gives only its keys: the mouse stays Qt Quick's.
+    if (s->graphs) return watched == s->view && on_view_event(env, s, type, event);
     if (call_method(s->view, s_chart).get() != s->chart) {
         detach(env, s);
         return false;

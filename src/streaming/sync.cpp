@@ -160,8 +160,8 @@ void sync_chart(const Env& env, PyObject* buffers, PyObject* axX, PyObject* axY,
         e.series = Ref::borrow(b->series);
         const Ref& chart = chart_of(env, e);
         if (!chart || chart.is_none()) continue;
-        if (e.graphs) break;  // a Qt Graphs graph has no LiveView
-        live = Ref::borrow(reinterpret_cast<PyObject*>(live_state_of_chart(env, chart.get(), true)));
+        live = Ref::borrow(reinterpret_cast<PyObject*>(e.graphs ? live_state_of_graph(env, chart.get(), true)
+                                                                 : live_state_of_chart(env, chart.get(), true)));
         break;
     }
     if (live) {
