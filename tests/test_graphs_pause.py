@@ -6,6 +6,7 @@ import gc
 import weakref
 
 import numpy as np
+import PySide6
 import pytest
 import shiboken6
 from PySide6.QtCore import QCoreApplication, QEvent, Qt
@@ -257,7 +258,12 @@ def test_a_graph_linked_with_a_paused_group_is_shown_at_its_range(made):
 
 # ---- deletion under a paused LiveView
 
-@pytest.mark.parametrize("what", ["widget", "view", "root"])
+# Qt 6.11's QQuickWidget deletes its root item again when it goes itself, so deleting the graph
+# before its widget ends the process there, with or without larkui (6.12 holds it by a guard).
+DELETABLE = ["widget", "root"] + (["view"] if tuple(map(int, PySide6.__version__.split(".")[:2])) >= (6, 12) else [])
+
+
+@pytest.mark.parametrize("what", DELETABLE)
 @pytest.mark.parametrize("linked", [False, True])
 def test_a_deleted_graph_or_widget_detaches_its_live_view(made, qapp, what, linked):
     g, other = made(), made()
