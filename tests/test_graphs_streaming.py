@@ -296,7 +296,9 @@ def test_syncing_graphs_made_and_destroyed_leaves_nothing():
         QCoreApplication.sendPostedEvents(None, QCoreApplication.instance().DeferredDelete
                                           if hasattr(QCoreApplication.instance(), "DeferredDelete") else 52)
 
+    # Qt Quick's caches settle slowly (with Qt 6.11 over several hundred graphs), and then stay: a
+    # leak of even one block per graph never comes down to the slack.
     growths = [allocated_growth(tick, warmup=150, rounds=100)]
-    while growths[-1] > 40 and len(growths) < 6:
+    while growths[-1] > 40 and len(growths) < 12:
         growths.append(allocated_growth(tick, warmup=0, rounds=100))
     assert growths[-1] <= 40, growths
