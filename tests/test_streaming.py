@@ -195,6 +195,7 @@ def test_decimation_is_stable_while_the_window_scrolls(tick):
             new = after[(after[:, 0] >= k * length) & (after[:, 0] < (k + 1) * length)]
             assert same(old.tolist(), new.tolist()), (start, k)
             kept += 1
+        # A count of buckets, fixed by the window (4,000), the bucket length and the tick's samples.
         assert kept >= (0 if tick > 4000 else 48), (start, kept)
 
 

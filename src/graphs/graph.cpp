@@ -1,6 +1,7 @@
 // build_sample_value_graph: a GraphsView with two value axes, a theme and a legend, in a QQuickWidget
 // put into a named host.
 #include "graphs.hpp"
+#include "hosts.hpp"
 #include "names.hpp"
 
 namespace graphs {
@@ -83,12 +84,6 @@ Row {
     }
 }
 )QML";
-
-[[noreturn]] void raise_host_missing(PyObject* host_name) {
-    Ref head = Ref::steal(PyUnicode_Concat(s_missing_head.get(), host_name));
-    Ref message = Ref::steal(PyUnicode_Concat(head.get(), s_missing_tail.get()));
-    raise_value(PyExc_RuntimeError, message.get());
-}
 
 Ref colour(const Env& env, const Name& text) { return call(env.global(s_QColor), text); }
 
@@ -182,13 +177,7 @@ bool has_property(PyObject* object, const Name& name) {
 
 // build_sample_value_graph(ui_root, host_name, *, y_title, x_title, show_legend, return_widget)
 Ref build_sample_value_graph(const Env& env, const args::build_sample_value_graph& a) {
-    Ref host = call_method(a.ui_root, s_findChild, env.global(s_QWidget), a.host_name);
-    if (host.is_none()) raise_host_missing(a.host_name);
-    if (call_method(host, s_layout).is_none()) {
-        Ref layout = call(env.global(s_QVBoxLayout), host);
-        call_method(host, s_setLayout, layout);
-    }
-    Ref lay = call_method(host, s_layout);
+    Ref lay = host_layout(env, a.ui_root, a.host_name);
 
     QuietStart quiet(env);
     choose_renderer(env);

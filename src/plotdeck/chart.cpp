@@ -1,5 +1,6 @@
 // build_sample_value_chart: a chart view with a chart and its two value axes in a named host.
 #include "callables.gen.hpp"
+#include "hosts.hpp"
 #include "names.hpp"
 
 namespace plotdeck {
@@ -23,25 +24,12 @@ Ref make_axis(const Env& env, PyObject* title) {
     return axis;
 }
 
-[[noreturn]] void raise_host_missing(PyObject* host_name) {
-    Ref head = Ref::steal(PyUnicode_Concat(s_missing_head.get(), host_name));
-    Ref message = Ref::steal(PyUnicode_Concat(head.get(), s_missing_tail.get()));
-    raise_value(PyExc_RuntimeError, message.get());
-}
-
 }  // namespace
 
 // build_sample_value_chart(ui_root, host_name, *, y_title, x_title, show_legend, antialias,
 //                          minimal_viewport, return_view)
 Ref build_sample_value_chart(const Env& env, const args::build_sample_value_chart& a) {
-    Ref host = call_method(a.ui_root, s_findChild, env.global(s_QWidget), a.host_name);
-    if (host.is_none()) raise_host_missing(a.host_name);
-
-    if (call_method(host, s_layout).is_none()) {
-        Ref layout = call(env.global(s_QVBoxLayout), host);
-        call_method(host, s_setLayout, layout);
-    }
-    Ref lay = call_method(host, s_layout);
+    Ref lay = host_layout(env, a.ui_root, a.host_name);
 
     Ref chart = call(env.global(s_QChart));
     call_method(chart, s_setAnimationOptions, getattr(env.global(s_QChart).get(), s_NoAnimation));

@@ -650,6 +650,11 @@ LiveStateObject* attached_state(const Env& env, PyObject* self, const char* memb
     return s;
 }
 
+// The same, held for the length of a member's call: a slot it emits may let go of the LiveView.
+Ref attached_state_kept(const Env& env, PyObject* self, const char* member) {
+    return Ref::borrow(reinterpret_cast<PyObject*>(attached_state(env, self, member)));
+}
+
 // The state of a LiveView that may be detached (its properties still answer), or null.
 LiveStateObject* any_state(const Env& env, PyObject* self, const char* member) {
     check_self(self, state_of(env).LiveView.get(), "LiveView", member);
@@ -694,19 +699,19 @@ Ref live_view_init(const Env&, const args::live_view_init&) {
 }
 
 Ref live_view_pause(const Env& env, const args::live_view_pause& a) {
-    Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(attached_state(env, a.self, "pause")));
+    Ref keep = attached_state_kept(env, a.self, "pause");
     pause_group(env, as_live(keep.get()));
     return none();
 }
 
 Ref live_view_resume(const Env& env, const args::live_view_resume& a) {
-    Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(attached_state(env, a.self, "resume")));
+    Ref keep = attached_state_kept(env, a.self, "resume");
     resume_group(env, as_live(keep.get()));
     return none();
 }
 
 Ref live_view_toggle(const Env& env, const args::live_view_toggle& a) {
-    Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(attached_state(env, a.self, "toggle")));
+    Ref keep = attached_state_kept(env, a.self, "toggle");
     LiveStateObject* s = as_live(keep.get());
     if (s->paused) resume_group(env, s);
     else pause_group(env, s);
@@ -728,7 +733,7 @@ Ref live_view_x_range(const Env& env, const args::live_view_x_range& a) {
 }
 
 Ref live_view_set_x_range(const Env& env, const args::live_view_set_x_range& a) {
-    Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(attached_state(env, a.self, "set_x_range")));
+    Ref keep = attached_state_kept(env, a.self, "set_x_range");
     const double lo = a.lo.value, hi = a.hi.value;
     if (!(std::isfinite(lo) && std::isfinite(hi) && lo < hi))
         raise_format(PyExc_ValueError, "set_x_range takes two finite numbers, the first below the second (got %R, %R)",
@@ -738,20 +743,20 @@ Ref live_view_set_x_range(const Env& env, const args::live_view_set_x_range& a) 
 }
 
 Ref live_view_reset_view(const Env& env, const args::live_view_reset_view& a) {
-    Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(attached_state(env, a.self, "reset_view")));
+    Ref keep = attached_state_kept(env, a.self, "reset_view");
     LiveStateObject* s = as_live(keep.get());
     if (s->paused && std::isfinite(s->pause_lo)) set_group_range(env, s, s->pause_lo, s->pause_hi, true);
     return none();
 }
 
 Ref live_view_show_all(const Env& env, const args::live_view_show_all& a) {
-    Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(attached_state(env, a.self, "show_all")));
+    Ref keep = attached_state_kept(env, a.self, "show_all");
     show_all_group(env, as_live(keep.get()));
     return none();
 }
 
 Ref live_view_link_x(const Env& env, const args::live_view_link_x& a) {
-    Ref keep = Ref::borrow(reinterpret_cast<PyObject*>(attached_state(env, a.self, "link_x")));
+    Ref keep = attached_state_kept(env, a.self, "link_x");
     LiveStateObject* s = as_live(keep.get());
     if (a.other == Py_None) {
         leave_group(s);
